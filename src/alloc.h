@@ -1,0 +1,19 @@
+// Every heap block of the program goes through these four functions, so that a
+// test can make allocations fail on purpose and check that each failure path
+// reports the error and releases everything it holds.
+#pragma once
+
+#include <cstddef>
+
+namespace pairhits {
+
+void* mem_alloc(std::size_t bytes);
+void* mem_calloc(std::size_t count, std::size_t bytes);
+void* mem_realloc(void* block, std::size_t bytes);
+void mem_free(void* block);
+
+// Test hook: the next `successes` allocations succeed and every later one
+// fails, as if memory had run out. A negative value (the default) means never.
+void fail_allocations_after(long successes);
+
+}  // namespace pairhits

@@ -1,0 +1,259 @@
+#include "read_index.h"
+
+#include <cassert>
+#include <climits>
+#include <cstring>
+
+#include "alloc.h"
+
+namespace pairhits {
+namespace {
+
+// Sizes the node budget formula counts with, whatever this build's types are.
+constexpr unsigned kHeaderWordBytes = 4;
+constexpr unsigned kPointerBytes = 8;
+constexpr unsigned kRecordBytes = 32;
+constexpr unsigned kSmallestBudget = kHeaderWordBytes + kPointerBytes;
+
+void set_header(index_node* x, bool internal, std::int32_t used) {
+  x->header = (static_cast<std::uint32_t>(used) << 1) | (internal ? 1u : 0u);
+}
+
+std::int32_t max_records(const read_index* b) { return 2 * b->min_degree - 1; }
+
+// Index of the last record whose name is at most `name` (-1 if none), and
+// whether that record's name equals it.
+std::int32_t search_node(index_node* x, const char* name, bool& match) {
+  match = false;
+  std::int32_t n = node_records_used(x);
+  if (n == 0) return -1;
+  const elem* rec = node_records(x);
+  std::int32_t lo = 0;
+  std::int32_t hi = n;
+  while (lo < hi) {
+    std::int32_t mid = (lo + hi) >> 1;
+    if (std::strcmp(rec[mid].name, name) < 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  if (lo == n) return n - 1;
+  if (std::strcmp(name, rec[lo].name) == 0) {
+    match = true;
+    return lo;
+  }
+  return lo - 1;
+}
+
+index_node* new_node(const read_index* b, bool internal) {
+  auto* x = static_cast<index_node*>(
+      mem_calloc(1, static_cast<std::size_t>(internal ? b->internal_bytes : b->leaf_bytes)));
+  if (x != nullptr) set_header(x, internal, 0);
+  return x;
+}
+
+// Releases a subtree with a bounded stack and no allocation: the teardown's
+// way out when its work list cannot grow.
+void free_subtree(const read_index* b, index_node* top) {
+  struct frame {
+    index_node* node;
+    std::int32_t next_child;
+  };
+  frame stack[kb_walk::kDepth];
+  int depth = 0;
+  stack[0] = {top, 0};
+  while (depth >= 0) {
+    frame& f = stack[depth];
+    if (node_is_internal(f.node) && f.next_child <= node_records_used(f.node)) {
+      index_node* child = node_children(b, f.node)[f.next_child++];
+      assert(depth + 1 < kb_walk::kDepth);
+      stack[++depth] = {child, 0};
+    } else {
+      mem_free(f.node);
+      --depth;
+    }
+  }
+}
+
+}  // namespace
+
+read_index* kb_init_str(int node_budget) {
+  if (node_budget < static_cast<int>(kSmallestBudget)) return nullptr;
+  unsigned budget = static_cast<unsigned>(node_budget);
+  unsigned t = ((budget - kHeaderWordBytes - kPointerBytes) / (kPointerBytes + kRecordBytes) + 1) / 2;
+  if (t <= 1) return nullptr;
+
+  std::size_t child_offset = kRecordOffset + (2 * std::size_t{t} - 1) * sizeof(elem);
+  std::size_t internal_bytes = child_offset + 2 * std::size_t{t} * sizeof(index_node*);
+  if (internal_bytes > INT_MAX) return nullptr;
+
+  auto* b = static_cast<read_index*>(mem_calloc(1, sizeof(read_index)));
+  if (b == nullptr) return nullptr;
+  b->min_degree = static_cast<std::int32_t>(t);
+  b->child_offset = static_cast<std::int32_t>(child_offset);
+  b->leaf_bytes = static_cast<std::int32_t>(child_offset);
+  b->internal_bytes = static_cast<std::int32_t>(internal_bytes);
+  b->total_records = 0;
+  // The first root is a leaf allocated at the internal size.
+  b->root = static_cast<index_node*>(mem_calloc(1, internal_bytes));
+  if (b->root == nullptr) {
+    mem_free(b);
+    return nullptr;
+  }
+  set_header(b->root, false, 0);
+  return b;
+}
+
+elem* kb_find_str(read_index* b, const char* name) {
+  index_node* x = b->root;
+  for (;;) {
+    bool match = false;
+    std::int32_t i = search_node(x, name, match);
+    if (match) return &node_records(x)[i];
+    if (!node_is_internal(x)) return nullptr;
+    x = node_children(b, x)[i + 1];
+  }
+}
+
+bool __kb_split_str(read_index* b, index_node* x, std::int32_t i, index_node* y) {
+  const std::int32_t t = b->min_degree;
+  const bool internal = node_is_internal(y);
+  index_node* z = new_node(b, internal);
+  if (z == nullptr) return false;
+
+  elem* yr = node_records(y);
+  std::memcpy(node_records(z), yr + t, static_cast<std::size_t>(t - 1) * sizeof(elem));
+  if (internal) {
+    std::memcpy(node_children(b, z), node_children(b, y) + t,
+                static_cast<std::size_t>(t) * sizeof(index_node*));
+  }
+  set_header(z, internal, t - 1);
+  set_header(y, internal, t - 1);
+
+  const std::int32_t xn = node_records_used(x);
+  index_node** xc = node_children(b, x);
+  std::memmove(xc + i + 2, xc + i + 1, static_cast<std::size_t>(xn - i) * sizeof(index_node*));
+  xc[i + 1] = z;
+  elem* xr = node_records(x);
+  std::memmove(xr + i + 1, xr + i, static_cast<std::size_t>(xn - i) * sizeof(elem));
+  xr[i] = yr[t - 1];
+  set_header(x, node_is_internal(x), xn + 1);
+  return true;
+}
+
+bool kb_insert_str(read_index* b, const elem& record) {
+  if (b->total_records == INT32_MAX) return false;
+  const std::int32_t full = max_records(b);
+
+  if (node_records_used(b->root) == full) {
+    index_node* old_root = b->root;
+    index_node* grown = new_node(b, true);
+    if (grown == nullptr) return false;
+    node_children(b, grown)[0] = old_root;
+    if (!__kb_split_str(b, grown, 0, old_root)) {
+      mem_free(grown);
+      return false;
+    }
+    b->root = grown;
+  }
+
+  index_node* x = b->root;
+  bool match = false;
+  while (node_is_internal(x)) {
+    std::int32_t ci = search_node(x, record.name, match) + 1;
+    index_node* child = node_children(b, x)[ci];
+    if (node_records_used(child) == full) {
+      if (!__kb_split_str(b, x, ci, child)) return false;
+      if (std::strcmp(record.name, node_records(x)[ci].name) > 0) ++ci;
+    }
+    x = node_children(b, x)[ci];
+  }
+
+  const std::int32_t n = node_records_used(x);
+  const std::int32_t i = search_node(x, record.name, match);
+  elem* rec = node_records(x);
+  if (i != n - 1) {
+    std::memmove(rec + i + 2, rec + i + 1, static_cast<std::size_t>(n - 1 - i) * sizeof(elem));
+  }
+  rec[i + 1] = record;
+  set_header(x, node_is_internal(x), n + 1);
+  ++b->total_records;
+  return true;
+}
+
+void kb_walk_first_str(const read_index* b, kb_walk& w) {
+  w.top = -1;
+  if (b->total_records == 0) return;
+  index_node* x = b->root;
+  w.stack[++w.top] = {x, 0};
+  while (node_is_internal(x)) {
+    x = node_children(b, x)[0];
+    assert(w.top + 1 < kb_walk::kDepth);
+    w.stack[++w.top] = {x, 0};
+  }
+}
+
+bool kb_walk_valid(const kb_walk& w) { return w.top >= 0; }
+
+elem& kb_walk_record(const kb_walk& w) {
+  const kb_walk::position& p = w.stack[w.top];
+  return node_records(p.node)[p.index];
+}
+
+bool kb_walk_next_str(const read_index* b, kb_walk& w) {
+  if (w.top < 0) return false;
+  for (;;) {
+    ++w.stack[w.top].index;
+    for (;;) {
+      kb_walk::position& p = w.stack[w.top];
+      if (p.node == nullptr || p.index > node_records_used(p.node)) break;
+      index_node* below = node_is_internal(p.node) ? node_children(b, p.node)[p.index] : nullptr;
+      assert(w.top + 1 < kb_walk::kDepth);
+      w.stack[++w.top] = {below, 0};
+    }
+    --w.top;
+    if (w.top < 0) return false;
+    const kb_walk::position& p = w.stack[w.top];
+    if (p.node != nullptr && p.index < node_records_used(p.node)) return true;
+  }
+}
+
+void kb_free_str(read_index* b) {
+  if (b == nullptr) return;
+  std::size_t capacity = 8;
+  auto** work = static_cast<index_node**>(mem_alloc(capacity * sizeof(index_node*)));
+  if (work == nullptr) {
+    free_subtree(b, b->root);
+  } else {
+    std::size_t size = 0;
+    work[size++] = b->root;
+    while (size > 0) {
+      index_node* x = work[--size];
+      if (node_is_internal(x)) {
+        index_node** children = node_children(b, x);
+        for (std::int32_t c = 0; c <= node_records_used(x); ++c) {
+          if (size == capacity) {
+            auto** bigger = static_cast<index_node**>(
+                mem_realloc(work, 2 * capacity * sizeof(index_node*)));
+            if (bigger == nullptr) {
+              // No room to list the rest: release it without listing.
+              for (std::int32_t rest = c; rest <= node_records_used(x); ++rest) {
+                free_subtree(b, children[rest]);
+              }
+              break;
+            }
+            work = bigger;
+            capacity *= 2;
+          }
+          work[size++] = children[c];
+        }
+      }
+      mem_free(x);
+    }
+    mem_free(work);
+  }
+  mem_free(b);
+}
+
+}  // namespace pairhits

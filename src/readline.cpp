@@ -1,0 +1,117 @@
+#include "readline.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "alloc.h"
+
+namespace pairhits {
+
+LineReader::LineReader(int fd, std::size_t capacity, std::size_t max_read)
+    : fd_(fd), capacity_(std::max<std::size_t>(capacity, 1)),
+      max_read_(std::max<std::size_t>(max_read, 1)) {
+  buf_ = static_cast<char*>(mem_alloc(capacity_ + 1));
+}
+
+LineReader::LineReader(std::string_view text, std::size_t capacity, std::size_t max_read)
+    : LineReader(-1, capacity, max_read) {
+  text_ = text;
+  from_memory_ = true;
+}
+
+LineReader::~LineReader() { mem_free(buf_); }
+
+long LineReader::read_some(char* into, std::size_t room) {
+  room = std::min(room, max_read_);
+  if (from_memory_) {
+    std::size_t n = std::min(room, text_.size());
+    std::memcpy(into, text_.data(), n);
+    text_.remove_prefix(n);
+    return static_cast<long>(n);
+  }
+  for (;;) {
+    ssize_t n = ::read(fd_, into, room);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+std::size_t LineReader::next_of(char byte, Search& search) {
+  if (search.found != kNone && search.found >= pos_) return search.found;
+  std::size_t from = std::max(search.scanned, pos_);
+  const void* hit = std::memchr(buf_ + from, byte, end_ - from);
+  if (hit == nullptr) {
+    search.found = kNone;
+    search.scanned = end_;
+    return end_;
+  }
+  search.found = static_cast<std::size_t>(static_cast<const char*>(hit) - buf_);
+  search.scanned = search.found + 1;
+  return search.found;
+}
+
+read_result LineReader::refill() {
+  if (pos_ > 0) {
+    // Keep the unfinished line at the front; the searches shift with it.
+    std::memmove(buf_, buf_ + pos_, end_ - pos_);
+    for (Search* s : {&lf_, &cr_}) {
+      s->found = (s->found != kNone && s->found >= pos_) ? s->found - pos_ : kNone;
+      s->scanned = s->scanned > pos_ ? s->scanned - pos_ : 0;
+    }
+    end_ -= pos_;
+    pos_ = 0;
+  }
+  if (end_ == capacity_) {
+    // One line fills the whole buffer: double it, so a line of L bytes costs
+    // O(L) copying and at most about 2L bytes.
+    std::size_t bigger = capacity_ * 2;
+    char* grown = bigger > capacity_ ? static_cast<char*>(mem_realloc(buf_, bigger + 1)) : nullptr;
+    if (grown == nullptr) return read_result::realloc_failed;
+    buf_ = grown;
+    capacity_ = bigger;
+  }
+  long n = read_some(buf_ + end_, capacity_ - end_);
+  if (n < 0) {
+    errno_ = errno;
+    return read_result::read_error;
+  }
+  if (n == 0) eof_ = true;
+  end_ += static_cast<std::size_t>(n);
+  return read_result::line;
+}
+
+read_result LineReader::readline(char*& line, std::size_t& length) {
+  if (buf_ == nullptr) return read_result::end;
+  for (;;) {
+    std::size_t eol = std::min(next_of('\n', lf_), next_of('\r', cr_));
+    if (eol < end_) {
+      std::size_t after = eol + 1;
+      if (buf_[eol] == '\r') {
+        if (after == end_ && !eof_) {
+          // Whether an LF follows decides where the next line starts.
+          if (read_result r = refill(); r != read_result::line) return r;
+          continue;
+        }
+        if (after < end_ && buf_[after] == '\n') ++after;
+      }
+      line = buf_ + pos_;
+      length = eol - pos_;
+      buf_[eol] = '\0';
+      pos_ = after;
+      return read_result::line;
+    }
+    if (eof_) {
+      if (pos_ == end_) return read_result::end;
+      line = buf_ + pos_;
+      length = end_ - pos_;
+      buf_[end_] = '\0';
+      pos_ = end_;
+      return read_result::line;
+    }
+    if (read_result r = refill(); r != read_result::line) return r;
+  }
+}
+
+}  // namespace pairhits

@@ -1,0 +1,78 @@
+// Line reader: splits a byte stream into lines of any length.
+//
+// A line ends at LF, at CR LF, or at a lone CR; the line end is not part of
+// the line, and a CR LF pair is one line end even when a read boundary falls
+// between the two bytes. A last line without a line end is still a line; an
+// input that ends with a line end has no empty line after it. Zero bytes are
+// ordinary bytes: they neither end a line nor hide one.
+//
+// The reader fills one growing buffer with large reads and hands out lines in
+// place, so reading costs no allocation per line.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace pairhits {
+
+enum class read_result {
+  line,            // a line was returned
+  end,             // no more lines
+  read_error,      // the source failed; error_number() says why
+  realloc_failed,  // a line outgrew the buffer and it could not be enlarged
+};
+
+class LineReader {
+ public:
+  static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 20;
+
+  // Reads from an open file descriptor, which the caller keeps owning.
+  explicit LineReader(int fd, std::size_t capacity = kDefaultCapacity,
+                      std::size_t max_read = kDefaultCapacity);
+  // Reads from memory, `max_read` bytes at most per read: tests use this to
+  // put read boundaries anywhere.
+  explicit LineReader(std::string_view text, std::size_t capacity = kDefaultCapacity,
+                      std::size_t max_read = kDefaultCapacity);
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // False if the first buffer could not be allocated.
+  bool ok() const { return buf_ != nullptr; }
+
+  // On read_result::line, `line` points at `length` bytes followed by a zero
+  // byte that the reader wrote over the line end. The bytes may be modified
+  // and stay valid until the next call.
+  read_result readline(char*& line, std::size_t& length);
+
+  int error_number() const { return errno_; }
+
+ private:
+  // Where the next occurrence of one byte value lies, so that every byte is
+  // searched at most once for each of LF and CR however the lines fall.
+  struct Search {
+    std::size_t found = kNone;  // offset of the next occurrence, if known
+    std::size_t scanned = 0;    // bytes before this offset hold no other one
+  };
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  std::size_t next_of(char byte, Search& search);
+  read_result refill();
+  long read_some(char* into, std::size_t room);
+
+  int fd_ = -1;
+  std::string_view text_;  // unread part of a memory source
+  bool from_memory_ = false;
+
+  char* buf_ = nullptr;
+  std::size_t capacity_ = 0;  // usable bytes; one more is allocated for the zero byte
+  std::size_t max_read_ = 0;
+  std::size_t pos_ = 0;  // start of the unreturned data
+  std::size_t end_ = 0;  // end of the data in the buffer
+  bool eof_ = false;
+  int errno_ = 0;
+  Search lf_;
+  Search cr_;
+};
+
+}  // namespace pairhits
