@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs one end-to-end case: CASE_DIR/cmd is a shell snippet that runs
+# "$PAIRHITS"; its stdout, stderr and exit status must equal CASE_DIR/out,
+# CASE_DIR/err and CASE_DIR/status (missing out/err files mean empty).
+# Usage: run_case.sh PAIRHITS CASE_DIR
+# With PAIRHITS_WRAPPER set (e.g. to a valgrind command), the binary runs under it.
+set -u
+binary=$(realpath "$1")
+case_dir=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+if [ -n "${PAIRHITS_WRAPPER:-}" ]; then
+  printf '#!/bin/sh\nexec %s %q "$@"\n' "$PAIRHITS_WRAPPER" "$binary" > "$work/pairhits"
+  chmod +x "$work/pairhits"
+  export PAIRHITS="$work/pairhits"
+else
+  export PAIRHITS="$binary"
+fi
+export WORK="$work"
+
+cd "$case_dir" || exit 2
+bash ./cmd > "$work/stdout" 2> "$work/stderr"
+status=$?
+
+fail=0
+expected_status=$(cat status)
+if [ "$status" != "$expected_status" ]; then
+  echo "exit status $status, expected $expected_status"
+  fail=1
+fi
+for stream in out err; do
+  expected=$stream
+  [ -f "$expected" ] || expected=/dev/null
+  actual="$work/std$stream"
+  if ! cmp -s "$expected" "$actual"; then
+    echo "std$stream differs from $case_dir/$stream:"
+    diff -u "$expected" "$actual" | head -20
+    fail=1
+  fi
+done
+exit $fail

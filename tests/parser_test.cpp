@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "blast_parser.h"
+
+namespace pairhits {
+namespace {
+
+using namespace std::string_literals;
+
+struct split_case {
+  std::string line;
+  std::int32_t mate_before;
+  bool complete;
+  std::int32_t mate_after;
+  std::string name;
+  std::string target;
+  double col3;
+  double col7;
+};
+
+TEST(ParseBlastLine, FieldsNamesAndMates) {
+  const std::string rest = "\tb\t97.5\td\te\tf\t1e-5\th\tT1";  // fields 2 to 9
+  const std::vector<split_case> cases = {
+      {"x/1" + rest + "\r", 0, true, 1, "x", "T1\r", 97.5, 1e-5},  // no line end handling here
+      {"x/1" + rest, 0, true, 1, "x", "T1", 97.5, 1e-5},
+      {"x/2" + rest, 1, true, 2, "x", "T1", 97.5, 1e-5},
+      {"a/1/2" + rest, 0, true, 2, "a/1", "T1", 97.5, 1e-5},
+      {"a/2/1" + rest, 0, true, 2, "a/2", "T1", 97.5, 1e-5},  // "/2" is looked for last
+      {"pair7_1" + rest, 0, true, 0, "pair7", "T1", 97.5, 1e-5},
+      {"pair7_1" + rest, 1, true, 1, "pair7", "T1", 97.5, 1e-5},
+      {"pair7_2" + rest, 2, true, 2, "pair7", "T1", 97.5, 1e-5},
+      {"ab" + rest, 1, true, 1, "", "T1", 97.5, 1e-5},
+      {"r/1/x" + rest, 0, true, 1, "r/1", "T1", 97.5, 1e-5},
+      {"\t\tx/1\t\t" + rest.substr(1) + "\t\t", 0, true, 1, "x", "T1", 97.5, 1e-5},
+      {"x/1\tb\t97.3abc\td\te\tf\tNA\th\tT 1 with blanks\tten\televen", 0, true, 1, "x",
+       "T 1 with blanks", 97.3, 0.0},
+      {"x/1\tb\t -2.5e+3\td\te\tf\t+7\th\tT", 0, true, 1, "x", "T", -2500.0, 7.0},
+      {"x/1\tb\t0x10\td\te\tf\tINF\th\tT", 0, true, 1, "x", "T", 16.0,
+       std::numeric_limits<double>::infinity()},
+      {"x/1\tb\t1e999\td\te\tf\t-1e-999\th\tT", 0, true, 1, "x", "T",
+       std::numeric_limits<double>::infinity(), -0.0},
+      // Incomplete lines: field 1 still moves the mate.
+      {"", 1, false, 1, "", "", 0, 0},
+      {"\t\t\t", 1, false, 1, "", "", 0, 0},
+      {"x/2\tb\tc\td\te\tf\tg\th", 1, false, 2, "", "", 0, 0},
+      {"x/2\t\tb\tc\td\te\tf\tg\t\th", 1, false, 2, "", "", 0, 0},  // empty columns do not count
+      {"x" + rest, 2, false, 2, "", "", 0, 0},
+      {"# Query: frag0/1", 2, false, 1, "", "", 0, 0},
+      {"x/1" + rest + "\0tail"s, 2, false, 1, "", "", 0, 0},
+      {"x/\0"s + rest, 1, false, 1, "", "", 0, 0},
+  };
+  for (const auto& c : cases) {
+    std::string text = c.line;
+    hit h{};
+    char* name = nullptr;
+    std::int32_t mate = c.mate_before;
+    bool complete = parse_Blast_Line(text.data(), text.size(), h, name, mate);
+    SCOPED_TRACE("line '" + c.line + "'");
+    EXPECT_EQ(complete, c.complete);
+    EXPECT_EQ(mate, c.mate_after);
+    if (!complete || !c.complete) continue;
+    EXPECT_EQ(std::string(name), c.name);
+    EXPECT_EQ(std::string(h.target), c.target);
+    EXPECT_EQ(h.col3, c.col3);
+    EXPECT_EQ(h.col7, c.col7);
+    EXPECT_EQ(std::signbit(h.col7), std::signbit(c.col7));
+  }
+}
+
+std::uint64_t bits(double d) {
+  std::uint64_t b;
+  std::memcpy(&b, &d, sizeof b);
+  return b;
+}
+
+void expect_same_as_strtod(const std::string& field) {
+  const double expected = std::strtod(field.c_str(), nullptr);
+  const double got = parse_number(field.c_str(), field.size());
+  if (std::isnan(expected)) {
+    EXPECT_TRUE(std::isnan(got)) << "'" << field << "'";
+  } else {
+    EXPECT_EQ(bits(got), bits(expected)) << "'" << field << "' gave " << got << ", strtod " << expected;
+  }
+}
+
+TEST(ParseNumber, AgreesWithStrtod) {
+  for (const char* s : {"0", "-0", "98.000", "100.000", "2.56e-45", "1e-5", "3.5e6", "1E+308", "1.8e308",
+                        "4.9e-324", "2.4e-324", "1e-400", "-1e-999", "1e999", ".5", "-.5", "5.", "-",
+                        ".", "", " 5", "+5", "\t5", "0x1p3", "0X1P-3", "-0x.8", "inf", "-Infinity",
+                        "nan", "NaN(123)", "-nan", "97.3abc", "NA", "1e", "1e+", "1.5e-", "--1",
+                        "00000000000000000000000000000000001.5", "123456789012345678901234567890",
+                        "0.1000000000000000055511151231257827", "9007199254740993",
+                        "2.2250738585072011e-308", "1.7976931348623157e308", "1,5", "1_000"}) {
+    expect_same_as_strtod(s);
+  }
+  // Random decimal texts and random junk.
+  std::mt19937_64 random(7);
+  const std::string alphabet = "0123456789.eE+-xXpPaAfFinty ";
+  for (int i = 0; i < 200000; ++i) {
+    std::string s;
+    if (i % 2 == 0) {
+      if (random() % 4 == 0) s += '-';
+      s += std::to_string(random() % 1000000);
+      if (random() % 2) s += "." + std::to_string(random());
+      if (random() % 2) s += "e" + std::to_string(static_cast<int>(random() % 700) - 350);
+    } else {
+      const std::size_t n = random() % 12;
+      for (std::size_t k = 0; k < n; ++k) s += alphabet[random() % alphabet.size()];
+    }
+    expect_same_as_strtod(s);
+  }
+}
+
+void expect_same_as_printf(double value) {
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "%g", value);
+  char got[32];
+  std::size_t n = format_g(value, got);
+  EXPECT_EQ(std::string(got, n), std::string(expected)) << "bits " << bits(value);
+}
+
+TEST(FormatG, PrintsWhatPrintfPrints) {
+  const double specials[] = {0.0, -0.0, 99.0, 97.5, 1e-20, 2.5e7, 98.765432, 1e-5, 0.0001, 0.00001,
+                             999999.0, 999999.5, 1000000.0, 123456.5, 0.5, 1e308, 1.7976931348623157e308,
+                             4.9e-324, 2.2250738585072014e-308, 1.0 / 3.0, 100.0,
+                             std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN(),
+                             -std::numeric_limits<double>::quiet_NaN()};
+  for (double d : specials) expect_same_as_printf(d);
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 200000; ++i) {
+    std::uint64_t b = random();
+    double d;
+    std::memcpy(&d, &b, sizeof d);
+    expect_same_as_printf(d);
+    // Values with few digits, like real identities and e-values.
+    expect_same_as_printf(static_cast<double>(random() % 100000) / 1000.0);
+    expect_same_as_printf(static_cast<double>(random() % 1000) * std::pow(10.0, -static_cast<int>(random() % 200)));
+  }
+}
+
+}  // namespace
+}  // namespace pairhits

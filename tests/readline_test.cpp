@@ -1,0 +1,138 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "alloc.h"
+#include "readline.h"
+
+namespace pairhits {
+namespace {
+
+using namespace std::string_literals;
+
+struct shape {
+  std::size_t capacity;
+  std::size_t max_read;
+};
+
+// Buffer sizes and read sizes that put read boundaries everywhere, including
+// the classic 1024-byte buffer read 1023 bytes at a time.
+const shape kShapes[] = {{1, 1},       {2, 1},       {3, 2},    {7, 3},   {16, 1000},
+                         {1024, 1023}, {1024, 1024}, {1023, 1}, {4096, 4096}};
+
+std::vector<std::string> read_all(const std::string& text, shape s) {
+  LineReader reader(std::string_view(text), s.capacity, s.max_read);
+  std::vector<std::string> lines;
+  char* line;
+  std::size_t length;
+  read_result r;
+  while ((r = reader.readline(line, length)) == read_result::line) {
+    EXPECT_EQ(line[length], '\0') << "a line is followed by a zero byte";
+    lines.emplace_back(line, length);
+  }
+  EXPECT_EQ(r, read_result::end);
+  return lines;
+}
+
+struct line_case {
+  std::string input;
+  std::vector<std::string> lines;
+};
+
+TEST(LineReader, SplitsAtEveryKindOfLineEnd) {
+  const std::vector<line_case> cases = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\n", {"a"}},
+      {"a\nb", {"a", "b"}},
+      {"\n", {""}},
+      {"\n\n", {"", ""}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\r\n", {"a"}},
+      {"a\rb\n", {"a", "b"}},  // a lone CR ends a line and keeps the rest
+      {"a\r", {"a"}},
+      {"a\r\r\n", {"a", ""}},
+      {"\r\n\r\n", {"", ""}},
+      {"a\n\rb", {"a", "", "b"}},
+      {"a\n\r", {"a", ""}},
+      {"x/1\tb\tc\r\ny\n", {"x/1\tb\tc", "y"}},
+      {"a\0b\nc"s, {"a\0b"s, "c"}},  // a zero byte is part of its line
+      {"\0\n\0"s, {"\0"s, "\0"s}},
+      {"tail without end\r\nlast", {"tail without end", "last"}},
+  };
+  for (const auto& c : cases) {
+    for (shape s : kShapes) {
+      EXPECT_EQ(read_all(c.input, s), c.lines)
+          << "input '" << c.input << "' capacity " << s.capacity << " read " << s.max_read;
+    }
+  }
+}
+
+TEST(LineReader, LongLinesAcrossBufferBorders) {
+  // Lengths around one and several 1023/1024-byte reads, each with every
+  // line end, followed by another line that must come back intact.
+  const std::size_t lengths[] = {1021, 1022, 1023, 1024, 1025, 2045, 2046, 2047, 3 * 1023 + 10, 70000};
+  for (std::size_t n : lengths) {
+    std::string body;
+    for (std::size_t i = 0; i < n; ++i) body += static_cast<char>('a' + i % 26);
+    for (const char* end : {"\n", "\r\n", "\r", ""}) {
+      const bool has_end = *end != '\0';
+      const std::string input = body + end + (has_end ? "next\n" : "");
+      const std::vector<std::string> expected =
+          has_end ? std::vector<std::string>{body, "next"} : std::vector<std::string>{body};
+      for (shape s : kShapes) {
+        if (s.max_read == 1 && n > 5000) continue;  // same borders, just slower
+        EXPECT_EQ(read_all(input, s), expected)
+            << "length " << n << " end " << (has_end ? int(end[0]) : 0) << " capacity "
+            << s.capacity << " read " << s.max_read;
+      }
+    }
+  }
+}
+
+TEST(LineReader, ReadsFromFileDescriptor) {
+  char path[] = "/tmp/pairhits-readline-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  unlink(path);
+  const std::string text = "one\r\ntwo\rthree\nfour";
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
+  LineReader reader(fd, 4, 3);
+  std::vector<std::string> lines;
+  char* line;
+  std::size_t length;
+  while (reader.readline(line, length) == read_result::line) lines.emplace_back(line, length);
+  close(fd);
+  EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "four"}));
+}
+
+TEST(LineReader, ReportsReadErrors) {
+  int fd = open("/", O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  LineReader reader(fd);
+  char* line;
+  std::size_t length;
+  EXPECT_EQ(reader.readline(line, length), read_result::read_error);
+  EXPECT_EQ(reader.error_number(), EISDIR);
+  close(fd);
+}
+
+TEST(LineReader, ReportsABufferThatCannotGrow) {
+  const std::string text = "short\n" + std::string(100, 'x') + "\n";
+  LineReader reader(std::string_view(text), 8, 8);
+  char* line;
+  std::size_t length;
+  ASSERT_EQ(reader.readline(line, length), read_result::line);
+  EXPECT_EQ(std::string(line, length), "short");
+  fail_allocations_after(0);
+  EXPECT_EQ(reader.readline(line, length), read_result::realloc_failed);
+  fail_allocations_after(-1);
+}
+
+}  // namespace
+}  // namespace pairhits

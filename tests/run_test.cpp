@@ -1,0 +1,296 @@
+// Whole runs in process: tables given as strings, compared with a plain model
+// of the rules and with hand-written expectations.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "alloc.h"
+#include "blast_parser.h"
+
+namespace pairhits {
+namespace {
+
+using namespace std::string_literals;
+
+struct outcome {
+  std::string out;
+  std::string err;
+  int status;
+};
+
+int memory_file(const std::string& content) {
+  int fd = memfd_create("pairhits-test", 0);
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+std::string drain(int fd) {
+  std::string text;
+  lseek(fd, 0, SEEK_SET);
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+  close(fd);
+  return text;
+}
+
+outcome run(const std::string& table) {
+  int in = memory_file(table);
+  int out = memory_file("");
+  int err = memory_file("");
+  int status = pairhits_run(in, out, err);
+  close(in);
+  return {drain(out), drain(err), status};
+}
+
+// The rules written as plainly as possible: split on line ends, split on
+// TABs, strtod, a map of names, printf.
+std::string model(const std::string& table, std::string* warning = nullptr) {
+  std::vector<std::string> lines;
+  std::string current;
+  bool pending = false;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    char c = table[i];
+    if (c == '\n' || c == '\r') {
+      lines.push_back(current);
+      current.clear();
+      pending = false;
+      if (c == '\r' && i + 1 < table.size() && table[i + 1] == '\n') ++i;
+    } else {
+      current += c;
+      pending = true;
+    }
+  }
+  if (pending) lines.push_back(current);
+
+  struct kept {
+    std::string target;
+    double col3, col7;
+  };
+  std::map<std::string, std::pair<std::vector<kept>, std::vector<kept>>> reads;
+  int mate = 0;
+  long skipped = 0, first = 0;
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    const std::string& line = lines[n];
+    std::vector<std::string> fields;
+    std::string f;
+    for (char c : line + "\t") {
+      if (c != '\t') {
+        f += c;
+      } else if (!f.empty()) {
+        fields.push_back(f);
+        f.clear();
+      }
+    }
+    if (!fields.empty()) {
+      if (fields[0].find("/1") != std::string::npos) mate = 1;
+      if (fields[0].find("/2") != std::string::npos) mate = 2;
+    }
+    if (fields.size() < 9 || fields[0].size() < 2 || line.find('\0') != std::string::npos) {
+      if (!line.empty() && line[0] != '#' && skipped++ == 0) first = static_cast<long>(n + 1);
+      continue;
+    }
+    auto& lists = reads[fields[0].substr(0, fields[0].size() - 2)];
+    auto& list = mate == 1 ? lists.first : lists.second;
+    bool seen = false;
+    for (const kept& k : list) seen = seen || k.target == fields[8];
+    if (!seen) {
+      list.push_back({fields[8], std::strtod(fields[2].c_str(), nullptr),
+                      std::strtod(fields[6].c_str(), nullptr)});
+    }
+  }
+  std::string out;
+  for (const auto& [name, lists] : reads) {
+    for (const kept& a : lists.first) {
+      for (const kept& b : lists.second) {
+        if (a.target != b.target) continue;
+        char numbers[200];
+        std::snprintf(numbers, sizeof numbers, "\t%g,%g\t%g,%g\t", a.col3, b.col3, a.col7, b.col7);
+        out += name + numbers + a.target + "\n";
+      }
+    }
+  }
+  if (warning != nullptr) {
+    warning->clear();
+    if (skipped == 1) *warning = "ERROR: 1 line without a complete hit was skipped, at line " + std::to_string(first) + "\n";
+    if (skipped > 1) {
+      *warning = "ERROR: " + std::to_string(skipped) +
+                 " lines without a complete hit were skipped, the first at line " + std::to_string(first) + "\n";
+    }
+  }
+  return out;
+}
+
+std::string hit_line(const std::string& field1, const std::string& col3, const std::string& col7,
+                     const std::string& target, const std::string& end = "\n") {
+  return field1 + "\tsubject\t" + col3 + "\t100\t0\t0\t" + col7 + "\t180\t" + target + end;
+}
+
+TEST(Run, WorkedExample) {
+  const std::string table = hit_line("rB/1", "99.0", "0.00001", "T1") + hit_line("rA/2", "88", "0.5", "T2") +
+                            hit_line("rB/2", "97.5", "3.5e6", "T1") + hit_line("rB/1", "50", "2", "T1") +
+                            hit_line("rA/1", "90", "0.25", "T2");
+  outcome o = run(table);
+  EXPECT_EQ(o.out, "rA\t90,88\t0.25,0.5\tT2\nrB\t99,97.5\t1e-05,3.5e+06\tT1\n");
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(o.status, 0);
+}
+
+TEST(Run, HandWrittenRules) {
+  struct row {
+    const char* what;
+    std::string table;
+    std::string out;
+    std::string err;
+  };
+  const std::vector<row> rows = {
+      {"empty table", "", "", ""},
+      {"one mate only", hit_line("r/1", "1", "2", "T") + hit_line("r/1", "3", "4", "U"), "", ""},
+      {"byte-wise order", hit_line("r9/1", "1", "1", "T") + hit_line("r9/2", "2", "2", "T") +
+                              hit_line("r10/1", "3", "3", "T") + hit_line("r10/2", "4", "4", "T") +
+                              hit_line("R1/1", "5", "5", "T") + hit_line("R1/2", "6", "6", "T"),
+       "R1\t5,6\t5,6\tT\nr10\t3,4\t3,4\tT\nr9\t1,2\t1,2\tT\n", ""},
+      {"mate 0 files under mate 2, then carries over",
+       hit_line("a_x", "1", "1", "T") + hit_line("a/1", "2", "2", "T") + hit_line("b_x", "3", "3", "U") +
+           hit_line("b/2", "4", "4", "U") + hit_line("b_y", "5", "5", "U"),
+       "a\t2,1\t2,1\tT\nb\t3,4\t3,4\tU\n", ""},
+      {"first of a duplicate target kept; lines follow mate 1's order",
+       hit_line("r/2", "1", "1", "B") + hit_line("r/2", "2", "2", "A") + hit_line("r/2", "9", "9", "A") +
+           hit_line("r/1", "3", "3", "A") + hit_line("r/1", "4", "4", "B") + hit_line("r/1", "8", "8", "A"),
+       "r\t3,2\t3,2\tA\nr\t4,1\t4,1\tB\n", ""},
+      {"grouping does not need adjacency",
+       hit_line("p/1", "1", "1", "T") + hit_line("q/1", "2", "2", "T") + hit_line("q/2", "3", "3", "T") +
+           hit_line("p/2", "4", "4", "T"),
+       "p\t1,4\t1,4\tT\nq\t2,3\t2,3\tT\n", ""},
+      {"comments and blank lines are skipped quietly",
+       "# BLASTN 2.12.0+\n# Query: r/1\n\n" + hit_line("r/1", "1", "1", "T") + "\r\n" +
+           hit_line("r/2", "2", "2", "T"),
+       "r\t1,2\t1,2\tT\n", ""},
+      {"incomplete lines are counted and skipped",
+       "garbage\n" + hit_line("r/1", "1", "1", "T") + "x\ty\n" + hit_line("r/2", "2", "2", "T"),
+       "r\t1,2\t1,2\tT\n", "ERROR: 2 lines without a complete hit were skipped, the first at line 1\n"},
+      {"one incomplete line", hit_line("r/1", "1", "1", "T") + "\t\t\t\n" + hit_line("r/2", "2", "2", "T"),
+       "r\t1,2\t1,2\tT\n", "ERROR: 1 line without a complete hit was skipped, at line 2\n"},
+      {"a line with a zero byte is skipped, its neighbours are not",
+       hit_line("r/1", "1", "1", "T") + hit_line("r/2", "5", "5", "T\0Z"s) + hit_line("r/2", "2", "2", "T"),
+       "r\t1,2\t1,2\tT\n", "ERROR: 1 line without a complete hit was skipped, at line 2\n"},
+      {"lone CR ends a line", hit_line("r/1", "1", "1", "T", "\r") + hit_line("r/2", "2", "2", "T", "\r"),
+       "r\t1,2\t1,2\tT\n", ""},
+      {"numbers as strtod reads them and as %g prints them",
+       hit_line("r/1", "98.765432", "1e-20", "T") + hit_line("r/2", "NA", "2.5e7", "T"),
+       "r\t98.7654,0\t1e-20,2.5e+07\tT\n", ""},
+      {"out of range and special numbers",
+       hit_line("r/1", "1e999", "nan", "T") + hit_line("r/2", "-1e999", "-1e-999", "T"),
+       "r\tinf,-inf\tnan,-0\tT\n", ""},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    outcome o = run(r.table);
+    EXPECT_EQ(o.out, r.out);
+    EXPECT_EQ(o.err, r.err);
+    EXPECT_EQ(o.status, 0);
+    std::string warning;
+    EXPECT_EQ(model(r.table, &warning), r.out) << "the model disagrees with the hand-written rule";
+    EXPECT_EQ(warning, r.err);
+  }
+}
+
+TEST(Run, ManyTargetsForOneMateAreAllKept) {
+  std::string table;
+  std::string expected;
+  const int n = 3000;  // well past any fixed-size list
+  for (int i = 0; i < n; ++i) table += hit_line("r/1", std::to_string(i), "1", "T" + std::to_string(i));
+  for (int i = n - 1; i >= 0; --i) table += hit_line("r/2", "2", "3", "T" + std::to_string(i));
+  for (int i = 0; i < n; ++i) expected += "r\t" + std::to_string(i) + ",2\t1,3\tT" + std::to_string(i) + "\n";
+  EXPECT_EQ(run(table).out, expected);
+}
+
+// Random tables that stress every rule at once: few names (so records grow
+// and repeat), few targets (so duplicates are common), all line ends, odd
+// numbers, incomplete lines and comments.
+std::string random_table(std::mt19937& random, int lines) {
+  auto pick = [&](std::initializer_list<const char*> choices) {
+    return std::string(*(choices.begin() + random() % choices.size()));
+  };
+  std::string table;
+  for (int i = 0; i < lines; ++i) {
+    std::string end = pick({"\n", "\n", "\n", "\r\n", "\r"});
+    switch (random() % 20) {
+      case 0:
+        table += pick({"", "# comment /1", "# x/2", "\t\t", "short\tline", "x", "r1/1\ta\tb"}) + end;
+        continue;
+      case 1:
+        table += hit_line("r" + std::to_string(random() % 5) + pick({"/1", "/2"}), "1", "2",
+                          "T\0"s + std::to_string(random() % 3)) + end;
+        continue;
+      default:
+        break;
+    }
+    std::string name = pick({"r", "R", "read", "r1", "r10", "\xc3\xa9", "a:b:1101"}) + std::to_string(random() % 40);
+    std::string suffix = pick({"/1", "/2", "/1", "/2", "_1", "/1/2", "/3"});
+    std::string col3 = pick({"98.000", "100", "97.5", "NA", "1e999", "0x1p4", " 7", "-0", "99.12345678", "3abc"});
+    std::string col7 = pick({"2.56e-45", "0", "1e-5", "3.5e6", "inf", "-nan", "1e-400", "123456789"});
+    std::string target = pick({"1050", "1000", "T1", "g5_0", "g5_1", "a b"});
+    std::string extra = random() % 5 == 0 ? "\textra\tfields" : "";
+    std::string gap = random() % 7 == 0 ? "\t\t" : "\t";
+    table += name + suffix + gap + "s\t" + col3 + "\t1\t2\t3\t" + col7 + "\t8\t" + target + extra + end;
+  }
+  return table;
+}
+
+TEST(Run, AgreesWithPlainModelOnRandomTables) {
+  std::mt19937 random(2026);
+  for (int round = 0; round < 400; ++round) {
+    const std::string table = random_table(random, 1 + static_cast<int>(random() % 300));
+    std::string warning;
+    const std::string expected = model(table, &warning);
+    outcome o = run(table);
+    ASSERT_EQ(o.out, expected) << "round " << round;
+    ASSERT_EQ(o.err, warning) << "round " << round;
+    ASSERT_EQ(o.status, 0);
+  }
+}
+
+TEST(Run, AllocationFailureGivesNoReport) {
+  std::mt19937 random(99);
+  const std::string table = random_table(random, 3000);
+  const std::string complete = run(table).out;
+  ASSERT_FALSE(complete.empty());
+  bool succeeded = false;
+  for (long allowed = 0; !succeeded; ++allowed) {
+    fail_allocations_after(allowed);
+    outcome o = run(table);
+    fail_allocations_after(-1);
+    if (o.status == 0) {
+      EXPECT_EQ(o.out, complete);
+      succeeded = true;
+    } else {
+      ASSERT_EQ(o.status, 1) << "allowed " << allowed;
+      ASSERT_EQ(o.out, "") << "allowed " << allowed;
+      ASSERT_EQ(o.err, "ERROR: problem with malloc allocation as occured\n") << "allowed " << allowed;
+    }
+  }
+}
+
+TEST(Run, LineTooLongForMemoryGivesReallocMessage) {
+  const std::string table = hit_line("r/1", "1", "1", std::string(3 << 20, 'T'));
+  fail_allocations_after(3);  // index, its root, the first buffer
+  outcome o = run(table);
+  fail_allocations_after(-1);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "ERROR: problem with realloc allocation as occured\n");
+}
+
+}  // namespace
+}  // namespace pairhits
