@@ -4,13 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "alloc.h"
 #include "read_index.h"
@@ -116,66 +122,241 @@ bool contains_suffix(const char* field, std::size_t length, char digit) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// Exact powers of ten: every one up to 1e22 is a double without rounding.
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Plain decimal text ("-98.765", "3.5e6") whose digits fit in 2^53 and whose
+// scale is at most 22 powers of ten: the value is then one correctly rounded
+// multiplication or division of two exact doubles (Clinger's fast path), the
+// same double strtod returns. False for anything else.
+bool parse_simple_decimal(const char* p, const char* end, double& value) {
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  std::uint64_t mantissa = 0;
+  int digits = 0;
+  int scale = 0;
+  for (; p < end && is_digit(*p); ++p, ++digits) {
+    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+  }
+  if (p < end && *p == '.') {
+    for (++p; p < end && is_digit(*p); ++p, ++digits, --scale) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    }
+  }
+  if (digits == 0 || digits > 19) return false;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    const bool down = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+')) ++p;
+    int exponent = 0;
+    int exponent_digits = 0;
+    for (; p < end && is_digit(*p) && exponent_digits < 4; ++p, ++exponent_digits) {
+      exponent = exponent * 10 + (*p - '0');
+    }
+    if (exponent_digits == 0) return false;
+    scale += down ? -exponent : exponent;
+  }
+  if (p != end || mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) return false;
+  const double m = static_cast<double>(mantissa);
+  const double v = scale >= 0 ? m * kPowersOfTen[scale] : m / kPowersOfTen[-scale];
+  value = negative ? -v : v;
+  return true;
+}
+
+// The six significant digits of a finite, non-zero |value| and its decimal
+// exponent, as "%g" rounds them; false when the rounding is too close to a
+// tie to be decided in floating point (then to_chars decides exactly).
+bool six_digits(double magnitude, std::uint32_t& digits, int& exponent) {
+  int binary_exponent;
+  std::frexp(magnitude, &binary_exponent);
+  // floor(log10(magnitude)), give or take one; corrected below.
+  exponent = static_cast<int>(std::floor((binary_exponent - 1) * 0.30102999566398120));
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    // scaled = magnitude * 10^(5 - exponent), in steps of exact powers of ten:
+    // each step is one correctly rounded operation, so the error stays below
+    // 20 * 2^-53 relative, far inside the margin checked below.
+    double scaled = magnitude;
+    int shift = 5 - exponent;
+    while (shift > 22) {
+      scaled *= 1e22;
+      shift -= 22;
+    }
+    while (shift < -22) {
+      scaled /= 1e22;
+      shift += 22;
+    }
+    scaled = shift >= 0 ? scaled * kPowersOfTen[shift] : scaled / kPowersOfTen[-shift];
+    if (scaled < 1e5) {
+      --exponent;
+      continue;
+    }
+    if (scaled >= 1e6) {
+      ++exponent;
+      continue;
+    }
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) < 1e-6) return false;
+    digits = static_cast<std::uint32_t>(whole) + (fraction > 0.5 ? 1 : 0);
+    if (digits == 1000000) {
+      digits = 100000;
+      ++exponent;
+    }
+    return true;
+  }
+  return false;
+}
+
+// Where the TABs and zero bytes are among 64 bytes: bit i for byte i.
+struct byte_masks {
+  std::uint64_t tabs;
+  std::uint64_t zeros;
+};
+
+byte_masks scan_64(const char* p) {
+  byte_masks m{0, 0};
+#if defined(__SSE2__)
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i zero = _mm_setzero_si128();
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const auto tab_bits = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, tab)));
+    const auto zero_bits = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+    m.tabs |= std::uint64_t{tab_bits} << (16 * k);
+    m.zeros |= std::uint64_t{zero_bits} << (16 * k);
+  }
+#else
+  for (int i = 0; i < 64; ++i) {
+    m.tabs |= std::uint64_t{p[i] == '\t'} << i;
+    m.zeros |= std::uint64_t{p[i] == '\0'} << i;
+  }
+#endif
+  return m;
+}
+
 }  // namespace
 
 double parse_number(const char* field, std::size_t length) {
-  // from_chars gives strtod's correctly rounded value for plain decimal text,
-  // several times faster. Anything else (blanks, '+', hex, inf/nan words,
-  // trailing junk, out of range) is left to strtod itself.
-  const char* first = field;
+  // Both fast paths give exactly strtod's double for the text they accept;
+  // anything else (blanks, '+', hex, inf/nan words, trailing junk, out of
+  // range) is left to strtod itself.
   const char* last = field + length;
+  double value;
+  if (parse_simple_decimal(field, last, value)) return value;
   const char* body = (length > 0 && field[0] == '-') ? field + 1 : field;
   if (body < last && (is_digit(*body) || *body == '.')) {
-    double value;
-    auto [stop, error] = std::from_chars(first, last, value);
+    auto [stop, error] = std::from_chars(field, last, value);
     if (error == std::errc() && stop == last) return value;
   }
   return std::strtod(field, nullptr);
 }
 
 std::size_t format_g(double value, char* out) {
-  // to_chars with a precision prints exactly what printf's "%.6g" prints.
-  auto result = std::to_chars(out, out + 32, value, std::chars_format::general, 6);
-  return static_cast<std::size_t>(result.ptr - out);
+  // printf's "%g": six significant digits, trailing zeros dropped, exponent
+  // form below 1e-4 and from 1e6. Done here from the rounded digits when they
+  // are certain; to_chars (which prints exactly what printf prints) otherwise.
+  const double magnitude = std::fabs(value);
+  std::uint32_t digits;
+  int exponent;
+  if (!std::isfinite(value) || magnitude == 0.0 || !six_digits(magnitude, digits, exponent)) {
+    auto result = std::to_chars(out, out + 32, value, std::chars_format::general, 6);
+    return static_cast<std::size_t>(result.ptr - out);
+  }
+  char d[6];
+  for (int k = 5; k >= 0; --k, digits /= 10) d[k] = static_cast<char>('0' + digits % 10);
+  int used = 6;
+  while (used > 1 && d[used - 1] == '0') --used;
+
+  char* o = out;
+  if (std::signbit(value)) *o++ = '-';
+  if (exponent < -4 || exponent >= 6) {
+    *o++ = d[0];
+    if (used > 1) {
+      *o++ = '.';
+      for (int k = 1; k < used; ++k) *o++ = d[k];
+    }
+    *o++ = 'e';
+    *o++ = exponent < 0 ? '-' : '+';
+    const int e = std::abs(exponent);
+    if (e >= 100) *o++ = static_cast<char>('0' + e / 100);
+    *o++ = static_cast<char>('0' + e / 10 % 10);
+    *o++ = static_cast<char>('0' + e % 10);
+  } else if (exponent >= 0) {
+    for (int k = 0; k <= exponent; ++k) *o++ = d[k];
+    if (used > exponent + 1) {
+      *o++ = '.';
+      for (int k = exponent + 1; k < used; ++k) *o++ = d[k];
+    }
+  } else {
+    *o++ = '0';
+    *o++ = '.';
+    for (int k = -1; k > exponent; --k) *o++ = '0';
+    for (int k = 0; k < used; ++k) *o++ = d[k];
+  }
+  return static_cast<std::size_t>(o - out);
 }
 
 bool parse_Blast_Line(char* line, std::size_t length, hit& h, char*& name, std::int32_t& mate) {
-  struct field {
-    char* text;
-    std::size_t length;
-  };
-  field wanted[9] = {};  // fields 1 to 9; only 1, 3, 7 and 9 are used
-  char* p = line;
-  char* const end = line + length;
-  int count = 0;
-  while (count < 9) {
-    while (p < end && *p == '\t') ++p;
-    if (p == end) break;
-    auto* tab = static_cast<char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
-    char* stop = tab != nullptr ? tab : end;
-    wanted[count++] = {p, static_cast<std::size_t>(stop - p)};
-    p = stop;
+  // One pass over the line, 64 bytes at a time: a field starts at a non-TAB
+  // byte after a TAB (or at the line start) and ends at a TAB after a non-TAB.
+  constexpr int kWanted = 9;
+  std::size_t starts[kWanted];
+  std::size_t ends[kWanted];
+  int n_starts = 0;
+  int n_ends = 0;
+  bool has_zero = false;
+  std::uint64_t tab_before = 1;  // the line start counts as a TAB
+  for (std::size_t base = 0; base < length; base += 64) {
+    const std::size_t n = std::min<std::size_t>(64, length - base);
+    const char* block = line + base;
+    char padded[64];
+    if (n < 64) {
+      std::memcpy(padded, block, n);
+      std::memset(padded + n, 0, 64 - n);
+      block = padded;
+    }
+    const std::uint64_t valid = n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+    const byte_masks m = scan_64(block);
+    const std::uint64_t tabs = m.tabs & valid;
+    has_zero = has_zero || (m.zeros & valid) != 0;
+    const std::uint64_t after_tab = (tabs << 1) | tab_before;
+    std::uint64_t field_starts = ~tabs & after_tab & valid;
+    std::uint64_t field_ends = tabs & ~after_tab;
+    tab_before = tabs >> 63;
+    for (; field_starts != 0 && n_starts < kWanted; field_starts &= field_starts - 1) {
+      starts[n_starts++] = base + static_cast<std::size_t>(std::countr_zero(field_starts));
+    }
+    for (; field_ends != 0 && n_ends < kWanted; field_ends &= field_ends - 1) {
+      ends[n_ends++] = base + static_cast<std::size_t>(std::countr_zero(field_ends));
+    }
+    if (n_ends == kWanted) {
+      // Field 9 is complete; the rest of the line matters only if it holds a zero byte.
+      const std::size_t rest = base + 64;
+      has_zero = has_zero || (rest < length && std::memchr(line + rest, '\0', length - rest) != nullptr);
+      break;
+    }
   }
-  if (count == 0) return false;
+  if (n_starts == 0) return false;
+  for (int k = n_ends; k < n_starts; ++k) ends[k] = length;  // the last field runs to the line end
 
-  const field& first = wanted[0];
-  if (contains_suffix(first.text, first.length, '1')) mate = 1;
-  if (contains_suffix(first.text, first.length, '2')) mate = 2;
+  char* const field1 = line + starts[0];
+  const std::size_t length1 = ends[0] - starts[0];
+  if (contains_suffix(field1, length1, '1')) mate = 1;
+  if (contains_suffix(field1, length1, '2')) mate = 2;
 
-  if (count < 9 || first.length < 2 || std::memchr(line, '\0', length) != nullptr) return false;
+  if (n_starts < kWanted || length1 < 2 || has_zero) return false;
 
-  const field& f3 = wanted[2];
-  const field& f7 = wanted[6];
-  const field& f9 = wanted[8];
   // Each field is followed by a TAB or by the line's own terminating zero.
-  f3.text[f3.length] = '\0';
-  f7.text[f7.length] = '\0';
-  f9.text[f9.length] = '\0';
-  first.text[first.length - 2] = '\0';
-  name = first.text;
-  h.target = f9.text;
-  h.col3 = parse_number(f3.text, f3.length);
-  h.col7 = parse_number(f7.text, f7.length);
+  line[ends[2]] = '\0';
+  line[ends[6]] = '\0';
+  line[ends[8]] = '\0';
+  field1[length1 - 2] = '\0';
+  name = field1;
+  h.target = line + starts[8];
+  h.col3 = parse_number(line + starts[2], ends[2] - starts[2]);
+  h.col7 = parse_number(line + starts[6], ends[6] - starts[6]);
   return true;
 }
 
@@ -295,6 +476,77 @@ class ReadTable {
   StringArena strings_;
 };
 
+std::uint64_t hash_name(const char* name, std::size_t length) {
+  std::uint64_t h = 0x243f6a8885a308d3u ^ length;
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, name + i, 8);
+    h = (h ^ word) * 0x9e3779b97f4a7c15u;
+    h ^= h >> 29;
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, name + i, length - i);
+  h = (h ^ tail) * 0xff51afd7ed558ccdu;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53u;
+  return h ^ (h >> 33);
+}
+
+// A Bloom filter of the names in the index: "no" is certain, so a name seen
+// for the first time goes straight to insertion instead of first paying for a
+// lookup through cold nodes that must fail. Both bits of a name lie in one
+// 64-bit word, so a check costs one memory access.
+class NameFilter {
+ public:
+  NameFilter() = default;
+  ~NameFilter() { mem_free(words_); }
+  NameFilter(const NameFilter&) = delete;
+  NameFilter& operator=(const NameFilter&) = delete;
+
+  bool may_contain(std::uint64_t hash) const {
+    return words_ == nullptr || (words_[word_of(hash)] & bits_of(hash)) == bits_of(hash);
+  }
+
+  // Records a name just inserted into `index`; when the filter gets too full
+  // it is rebuilt, larger, from the index. False if memory ran out.
+  bool add(std::uint64_t hash, const read_index* index) {
+    ++names_;
+    if (names_ * kBitsPerName > word_count_ * 64) return rebuild(index);
+    words_[word_of(hash)] |= bits_of(hash);
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kBitsPerName = 10;  // about 1% false "maybe"
+
+  std::size_t word_of(std::uint64_t hash) const { return (hash >> 32) & (word_count_ - 1); }
+  static std::uint64_t bits_of(std::uint64_t hash) {
+    return (std::uint64_t{1} << (hash & 63)) | (std::uint64_t{1} << ((hash >> 6) & 63));
+  }
+
+  bool rebuild(const read_index* index) {
+    std::size_t count = word_count_ == 0 ? 1024 : word_count_;
+    while (names_ * kBitsPerName > count * 64) count *= 2;
+    auto* fresh = static_cast<std::uint64_t*>(mem_calloc(count, sizeof(std::uint64_t)));
+    if (fresh == nullptr) return false;
+    mem_free(words_);
+    words_ = fresh;
+    word_count_ = count;
+    kb_walk w;
+    for (kb_walk_first_str(index, w); kb_walk_valid(w); kb_walk_next_str(index, w)) {
+      const char* name = kb_walk_record(w).name;
+      const std::uint64_t hash = hash_name(name, std::strlen(name));
+      words_[word_of(hash)] |= bits_of(hash);
+    }
+    return true;
+  }
+
+  std::uint64_t* words_ = nullptr;
+  std::size_t word_count_ = 0;
+  std::size_t names_ = 0;
+};
+
 enum class load_status { ok, alloc_failed, realloc_failed, read_failed };
 
 struct load_stats {
@@ -307,9 +559,10 @@ load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_sta
   read_index* index = table.index();
   std::int32_t mate = 0;
   unsigned long long line_number = 0;
-  // BLAST writes a read's hits together: remember the last record found. An
-  // insertion may move records, so it forgets the remembered one.
+  // BLAST writes a read's hits together: remember the last record found or
+  // inserted. Only an insertion moves records, and it says where the new one is.
   elem* last = nullptr;
+  NameFilter known;
 
   char* line;
   std::size_t length;
@@ -334,8 +587,14 @@ load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_sta
       continue;
     }
 
-    elem* r = (last != nullptr && std::strcmp(last->name, name) == 0) ? last
-                                                                      : kb_find_str(index, name);
+    elem* r = nullptr;
+    std::uint64_t hash = 0;
+    if (last != nullptr && std::strcmp(last->name, name) == 0) {
+      r = last;
+    } else {
+      hash = hash_name(name, std::strlen(name));
+      if (known.may_contain(hash)) r = kb_find_str(index, name);
+    }
     if (r != nullptr) {
       last = r;
       if (add_hit(*r, mate, h, table.strings()) == add_result::alloc_failed) {
@@ -346,12 +605,14 @@ load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_sta
     const char* kept_name = table.strings().copy(name);
     if (kept_name == nullptr) return load_status::alloc_failed;
     elem fresh = init_blast(kept_name);
-    if (add_hit(fresh, mate, h, table.strings()) == add_result::alloc_failed ||
-        !kb_insert_str(index, fresh)) {
+    last = add_hit(fresh, mate, h, table.strings()) == add_result::alloc_failed
+               ? nullptr
+               : kb_insert_str(index, fresh);
+    if (last == nullptr) {
       free_elem(fresh);
       return load_status::alloc_failed;
     }
-    last = nullptr;
+    if (!known.add(hash, index)) return load_status::alloc_failed;
   }
 }
 

@@ -28,6 +28,9 @@ std::int32_t search_node(index_node* x, const char* name, bool& match) {
   std::int32_t n = node_records_used(x);
   if (n == 0) return -1;
   const elem* rec = node_records(x);
+  // The names live elsewhere in memory and the search reads several of them
+  // one after the other: start fetching them all at once.
+  for (std::int32_t k = 0; k < n; ++k) __builtin_prefetch(rec[k].name);
   std::int32_t lo = 0;
   std::int32_t hi = n;
   while (lo < hi) {
@@ -142,18 +145,18 @@ bool __kb_split_str(read_index* b, index_node* x, std::int32_t i, index_node* y)
   return true;
 }
 
-bool kb_insert_str(read_index* b, const elem& record) {
-  if (b->total_records == INT32_MAX) return false;
+elem* kb_insert_str(read_index* b, const elem& record) {
+  if (b->total_records == INT32_MAX) return nullptr;
   const std::int32_t full = max_records(b);
 
   if (node_records_used(b->root) == full) {
     index_node* old_root = b->root;
     index_node* grown = new_node(b, true);
-    if (grown == nullptr) return false;
+    if (grown == nullptr) return nullptr;
     node_children(b, grown)[0] = old_root;
     if (!__kb_split_str(b, grown, 0, old_root)) {
       mem_free(grown);
-      return false;
+      return nullptr;
     }
     b->root = grown;
   }
@@ -164,7 +167,7 @@ bool kb_insert_str(read_index* b, const elem& record) {
     std::int32_t ci = search_node(x, record.name, match) + 1;
     index_node* child = node_children(b, x)[ci];
     if (node_records_used(child) == full) {
-      if (!__kb_split_str(b, x, ci, child)) return false;
+      if (!__kb_split_str(b, x, ci, child)) return nullptr;
       if (std::strcmp(record.name, node_records(x)[ci].name) > 0) ++ci;
     }
     x = node_children(b, x)[ci];
@@ -179,7 +182,7 @@ bool kb_insert_str(read_index* b, const elem& record) {
   rec[i + 1] = record;
   set_header(x, node_is_internal(x), n + 1);
   ++b->total_records;
-  return true;
+  return &rec[i + 1];
 }
 
 void kb_walk_first_str(const read_index* b, kb_walk& w) {

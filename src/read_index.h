@@ -71,10 +71,11 @@ read_index* kb_init_str(int node_budget);
 // next insertion; the caller may change the record's lists but not its name.
 elem* kb_find_str(read_index* b, const char* name);
 
-// Copies the record into the tree; its name must be absent. Returns false,
-// with the tree unchanged in content and still valid, if a node could not be
-// allocated or the tree already holds INT32_MAX records.
-bool kb_insert_str(read_index* b, const elem& record);
+// Copies the record into the tree; its name must be absent. Returns where the
+// record now lives (valid until the next insertion), or none, with the tree
+// unchanged in content and still valid, if a node could not be allocated or
+// the tree already holds INT32_MAX records.
+elem* kb_insert_str(read_index* b, const elem& record);
 
 // Splits the full child y, child i of x, around its median, which moves up
 // into x. Returns false, changing nothing, if the new node cannot be allocated.

@@ -136,6 +136,20 @@ TEST(FormatG, PrintsWhatPrintfPrints) {
                              std::numeric_limits<double>::quiet_NaN(),
                              -std::numeric_limits<double>::quiet_NaN()};
   for (double d : specials) expect_same_as_printf(d);
+  // Exact ties at the sixth digit, and values at the edges of the fixed and
+  // exponent forms, where a rounding slip would show.
+  for (long k = 0; k < 20000; ++k) {
+    expect_same_as_printf(static_cast<double>(1000000 + 10 * k + 5));   // 7 digits ending in 5
+    expect_same_as_printf(static_cast<double>(100000 + k) + 0.5);      // 6 digits and a half
+    expect_same_as_printf((static_cast<double>(100000 + k) + 0.5) / 1024.0);
+  }
+  for (double edge : {1e-5, 1e-4, 1e5, 1e6, 1e16, 1e22, 1e23, 1e-300, 1e300}) {
+    for (double step = -64; step <= 64; ++step) {
+      expect_same_as_printf(edge + step * std::nextafter(edge, 2 * edge) - step * edge);
+      expect_same_as_printf(edge * (1 + step * 1e-7));
+      expect_same_as_printf(-edge * (1 - step * 5e-7));
+    }
+  }
   std::mt19937_64 random(11);
   for (int i = 0; i < 200000; ++i) {
     std::uint64_t b = random();

@@ -27,7 +27,12 @@ class Tree {
   bool insert(const std::string& name, std::int32_t tag = 0) {
     names_.push_back(name);
     elem r{names_.back().c_str(), nullptr, nullptr, tag, 0};
-    return kb_insert_str(b_, r);
+    elem* placed = kb_insert_str(b_, r);
+    if (placed != nullptr) {
+      EXPECT_EQ(placed->name, r.name);
+      EXPECT_EQ(placed->n_hits1, tag);
+    }
+    return placed != nullptr;
   }
 
   std::vector<std::string> walk() const {
