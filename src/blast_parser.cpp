@@ -526,8 +526,9 @@ class NameFilter {
   }
 
   bool rebuild(const read_index* index) {
-    std::size_t count = word_count_ == 0 ? 1024 : word_count_;
-    while (names_ * kBitsPerName > count * 64) count *= 2;
+    // Growing fourfold keeps the rebuilds' total work below half the names.
+    std::size_t count = word_count_ == 0 ? 2048 : word_count_;
+    while (names_ * kBitsPerName > count * 64) count *= 4;
     auto* fresh = static_cast<std::uint64_t*>(mem_calloc(count, sizeof(std::uint64_t)));
     if (fresh == nullptr) return false;
     mem_free(words_);
@@ -562,6 +563,7 @@ load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_sta
   // BLAST writes a read's hits together: remember the last record found or
   // inserted. Only an insertion moves records, and it says where the new one is.
   elem* last = nullptr;
+  std::size_t last_length = 0;
   NameFilter known;
 
   char* line;
@@ -587,14 +589,17 @@ load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_sta
       continue;
     }
 
+    const std::size_t name_length = std::strlen(name);
     elem* r = nullptr;
     std::uint64_t hash = 0;
-    if (last != nullptr && std::strcmp(last->name, name) == 0) {
+    if (last != nullptr && last_length == name_length &&
+        std::memcmp(last->name, name, name_length) == 0) {
       r = last;
     } else {
-      hash = hash_name(name, std::strlen(name));
+      hash = hash_name(name, name_length);
       if (known.may_contain(hash)) r = kb_find_str(index, name);
     }
+    last_length = name_length;
     if (r != nullptr) {
       last = r;
       if (add_hit(*r, mate, h, table.strings()) == add_result::alloc_failed) {

@@ -33,16 +33,21 @@ std::int32_t search_node(index_node* x, const char* name, bool& match) {
   for (std::int32_t k = 0; k < n; ++k) __builtin_prefetch(rec[k].name);
   std::int32_t lo = 0;
   std::int32_t hi = n;
+  bool hi_equal = false;  // whether record hi, once compared, equalled the name
   while (lo < hi) {
     std::int32_t mid = (lo + hi) >> 1;
-    if (std::strcmp(rec[mid].name, name) < 0) {
+    int order = std::strcmp(rec[mid].name, name);
+    if (order < 0) {
       lo = mid + 1;
     } else {
       hi = mid;
+      hi_equal = order == 0;
     }
   }
   if (lo == n) return n - 1;
-  if (std::strcmp(name, rec[lo].name) == 0) {
+  // Record lo is the first not less than the name; the search has compared it
+  // unless it ended there without doing so.
+  if (hi_equal) {
     match = true;
     return lo;
   }
