@@ -26,16 +26,20 @@ namespace pairhits {
 
 // ---------------------------------------------------------------- strings --
 
-struct StringArena::block {
+struct RecordMemory::block {
   block* next;
 };
 
 namespace {
-constexpr std::size_t kArenaBlockBytes = 256 * 1024;
-constexpr std::size_t kBlockHeader = sizeof(void*);  // keeps the text after it aligned
+constexpr std::size_t kBlockBytes = 256 * 1024;
+constexpr std::size_t kBlockHeader = 16;  // keeps what follows aligned for any record
+
+int capacity_class(std::int32_t count) {
+  return std::bit_width(std::bit_ceil(static_cast<std::uint32_t>(count == 0 ? 1 : count))) - 1;
+}
 }  // namespace
 
-StringArena::~StringArena() {
+RecordMemory::~RecordMemory() {
   while (blocks_ != nullptr) {
     block* next = blocks_->next;
     mem_free(blocks_);
@@ -43,65 +47,94 @@ StringArena::~StringArena() {
   }
 }
 
-const char* StringArena::copy(std::string_view text) {
-  const std::size_t need = text.size() + 1;
-  char* place;
-  if (need <= room_) {
-    place = next_;
-    next_ += need;
-    room_ -= need;
-  } else {
-    // A string too large for a quarter of a block gets a block of its own,
-    // linked behind the current one so that the current one's room stays usable.
-    const bool own_block = need > kArenaBlockBytes / 4;
-    const std::size_t bytes = kBlockHeader + (own_block ? need : kArenaBlockBytes);
-    auto* b = static_cast<block*>(mem_alloc(bytes));
+void* RecordMemory::carve(region& r, std::size_t bytes, std::size_t align) {
+  std::size_t pad = (align - reinterpret_cast<std::uintptr_t>(r.next) % align) % align;
+  if (r.next == nullptr || pad + bytes > r.room) {
+    // Something too large for a quarter of a block gets a block of its own,
+    // so that the current block's room stays usable.
+    const bool own_block = bytes > kBlockBytes / 4;
+    auto* b = static_cast<block*>(mem_alloc(kBlockHeader + (own_block ? bytes : kBlockBytes)));
     if (b == nullptr) return nullptr;
-    place = reinterpret_cast<char*>(b) + kBlockHeader;
-    if (own_block && blocks_ != nullptr) {
-      b->next = blocks_->next;
-      blocks_->next = b;
-    } else {
-      b->next = blocks_;
-      blocks_ = b;
-      next_ = place + need;
-      room_ = kArenaBlockBytes - need;
-    }
+    b->next = blocks_;
+    blocks_ = b;
+    char* data = reinterpret_cast<char*>(b) + kBlockHeader;
+    if (own_block) return data;
+    r.next = data;
+    r.room = kBlockBytes;
+    pad = 0;
   }
+  char* place = r.next + pad;
+  r.next = place + bytes;
+  r.room -= pad + bytes;
+  return place;
+}
+
+const char* RecordMemory::copy(std::string_view text) {
+  auto* place = static_cast<char*>(carve(text_, text.size() + 1, 1));
+  if (place == nullptr) return nullptr;
   std::memcpy(place, text.data(), text.size());
   place[text.size()] = '\0';
   return place;
+}
+
+hit* RecordMemory::grow_list(hit* list, std::int32_t count) {
+  const int cls = count == 0 ? 0 : capacity_class(count) + 1;
+  const std::size_t bytes = (std::size_t{1} << cls) * sizeof(hit);
+  hit* bigger;
+  if (cls > kPooledClasses) {
+    bigger = static_cast<hit*>(mem_alloc(bytes));
+  } else if (free_lists_[cls] != nullptr) {
+    bigger = free_lists_[cls];
+    std::memcpy(&free_lists_[cls], bigger, sizeof(hit*));
+  } else {
+    bigger = static_cast<hit*>(carve(lists_, bytes, alignof(hit)));
+  }
+  if (bigger == nullptr) return nullptr;
+  if (count > 0) std::memcpy(bigger, list, static_cast<std::size_t>(count) * sizeof(hit));
+  release_list(list, count);
+  return bigger;
+}
+
+void RecordMemory::release_list(hit* list, std::int32_t count) {
+  if (list == nullptr) return;
+  const int cls = capacity_class(count);
+  if (cls > kPooledClasses) {
+    mem_free(list);
+    return;
+  }
+  // A released list's first bytes link it to the next one of its class.
+  std::memcpy(list, &free_lists_[cls], sizeof(hit*));
+  free_lists_[cls] = list;
 }
 
 // ---------------------------------------------------------------- records --
 
 elem init_blast(const char* name) { return elem{name, nullptr, nullptr, 0, 0}; }
 
-void free_elem(elem& r) {
-  mem_free(r.hits1);
-  mem_free(r.hits2);
+void free_elem(elem& r, RecordMemory& memory) {
+  memory.release_list(r.hits1, r.n_hits1);
+  memory.release_list(r.hits2, r.n_hits2);
   r.hits1 = nullptr;
   r.hits2 = nullptr;
   r.n_hits1 = 0;
   r.n_hits2 = 0;
 }
 
-add_result add_hit(elem& r, std::int32_t mate, const hit& h, StringArena& strings) {
+add_result add_hit(elem& r, std::int32_t mate, const hit& h, RecordMemory& memory) {
   hit*& list = mate == 1 ? r.hits1 : r.hits2;
   std::int32_t& count = mate == 1 ? r.n_hits1 : r.n_hits2;
   for (std::int32_t i = 0; i < count; ++i) {
     if (std::strcmp(list[i].target, h.target) == 0) return add_result::duplicate;
   }
   if (count == INT32_MAX) return add_result::alloc_failed;
-  // Room is bit_ceil(count): a full list is one whose count is 0 or a power of two.
-  if (std::has_single_bit(static_cast<std::uint32_t>(count)) || count == 0) {
-    const std::size_t room = count == 0 ? 1 : 2 * static_cast<std::size_t>(count);
-    auto* bigger = static_cast<hit*>(mem_realloc(list, room * sizeof(hit)));
+  const char* target = memory.copy(h.target);
+  if (target == nullptr) return add_result::alloc_failed;
+  // A list is full when its count is 0 or a power of two.
+  if (count == 0 || std::has_single_bit(static_cast<std::uint32_t>(count))) {
+    hit* bigger = memory.grow_list(list, count);
     if (bigger == nullptr) return add_result::alloc_failed;
     list = bigger;
   }
-  const char* target = strings.copy(h.target);
-  if (target == nullptr) return add_result::alloc_failed;
   list[count++] = hit{target, h.col3, h.col7};
   return add_result::added;
 }
@@ -460,7 +493,7 @@ class ReadTable {
     if (index_ == nullptr) return;
     kb_walk w;
     for (kb_walk_first_str(index_, w); kb_walk_valid(w); kb_walk_next_str(index_, w)) {
-      free_elem(kb_walk_record(w));
+      free_elem(kb_walk_record(w), memory_);
     }
     kb_free_str(index_);
   }
@@ -469,11 +502,11 @@ class ReadTable {
 
   bool ok() const { return index_ != nullptr; }
   read_index* index() const { return index_; }
-  StringArena& strings() { return strings_; }
+  RecordMemory& memory() { return memory_; }
 
  private:
   read_index* index_;
-  StringArena strings_;
+  RecordMemory memory_;
 };
 
 std::uint64_t hash_name(const char* name, std::size_t length) {
@@ -602,19 +635,19 @@ load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_sta
     last_length = name_length;
     if (r != nullptr) {
       last = r;
-      if (add_hit(*r, mate, h, table.strings()) == add_result::alloc_failed) {
+      if (add_hit(*r, mate, h, table.memory()) == add_result::alloc_failed) {
         return load_status::alloc_failed;
       }
       continue;
     }
-    const char* kept_name = table.strings().copy(name);
+    const char* kept_name = table.memory().copy(name);
     if (kept_name == nullptr) return load_status::alloc_failed;
     elem fresh = init_blast(kept_name);
-    last = add_hit(fresh, mate, h, table.strings()) == add_result::alloc_failed
+    last = add_hit(fresh, mate, h, table.memory()) == add_result::alloc_failed
                ? nullptr
                : kb_insert_str(index, fresh);
     if (last == nullptr) {
-      free_elem(fresh);
+      free_elem(fresh, table.memory());
       return load_status::alloc_failed;
     }
     if (!known.add(hash, index)) return load_status::alloc_failed;
@@ -635,7 +668,7 @@ bool report(ReadTable& table, ReportWriter& out) {
         }
       }
     }
-    free_elem(r);
+    free_elem(r, table.memory());
     if (out.failed()) return false;
   }
   out.flush();

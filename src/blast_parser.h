@@ -11,7 +11,7 @@ namespace pairhits {
 
 // One hit kept for one mate of one read.
 struct hit {
-  const char* target;  // zero-terminated, owned by the run's StringArena
+  const char* target;  // zero-terminated, owned by the run's RecordMemory
   double col3;
   double col7;
 };
@@ -20,7 +20,7 @@ struct hit {
 // distinct targets in first-seen order and grow by doubling from one slot, so
 // a list with n hits has room for bit_ceil(n).
 struct elem {
-  const char* name;  // zero-terminated, owned by the run's StringArena
+  const char* name;  // zero-terminated, owned by the run's RecordMemory
   hit* hits1;        // mate 1; null while empty
   hit* hits2;        // mate 2, and every line whose mate is not 1; null while empty
   std::int32_t n_hits1;
@@ -28,39 +28,59 @@ struct elem {
 };
 static_assert(std::is_trivially_copyable_v<elem>, "index nodes move records with memmove");
 
+// Holds the strings and hit lists of all records of a run. Strings are only
+// released all together, so they are packed into large blocks. Hit lists come
+// in capacities of powers of two; a released list is kept for reuse by a list
+// of the same capacity. Everything is released when the RecordMemory goes.
+class RecordMemory {
+ public:
+  RecordMemory() = default;
+  ~RecordMemory();
+  RecordMemory(const RecordMemory&) = delete;
+  RecordMemory& operator=(const RecordMemory&) = delete;
+
+  // A zero-terminated copy of `text`, or null if memory ran out.
+  const char* copy(std::string_view text);
+
+  // A list with room for twice `count` hits (one if count is 0) holding the
+  // `count` hits of the full list `list`, which is released. Null, with `list`
+  // untouched, if memory ran out.
+  hit* grow_list(hit* list, std::int32_t count);
+
+  // Releases a list that holds `count` hits; null lists are ignored.
+  void release_list(hit* list, std::int32_t count);
+
+ private:
+  // Lists of up to 2^kPooledClasses hits are carved from the blocks; longer
+  // ones are heap blocks of their own.
+  static constexpr int kPooledClasses = 10;
+
+  struct region {
+    char* next = nullptr;
+    std::size_t room = 0;
+  };
+  void* carve(region& r, std::size_t bytes, std::size_t align);
+
+  struct block;
+  block* blocks_ = nullptr;  // every block, newest first
+  region text_;
+  region lists_;
+  hit* free_lists_[kPooledClasses + 1] = {};  // released lists by capacity class
+};
+
 // A record with the given name and two empty lists.
 elem init_blast(const char* name);
 
-// Releases the record's lists and empties it, so a second call does nothing.
-// The strings belong to the arena; the record itself lives in an index node.
-void free_elem(elem& r);
+// Releases the record's lists into `memory` and empties it, so a second call
+// does nothing. The record itself lives in an index node.
+void free_elem(elem& r, RecordMemory& memory);
 
 enum class add_result { added, duplicate, alloc_failed };
 
 // Files h under mate 1 if `mate` is 1 and under mate 2 otherwise, unless that
 // list already holds h's target: the first hit of a target is the one kept.
-// A newly kept target's text is copied into `strings`.
-class StringArena;
-add_result add_hit(elem& r, std::int32_t mate, const hit& h, StringArena& strings);
-
-// Owns every read name and kept target of a run: they are only released all
-// together, so they are packed into large blocks instead of one heap block each.
-class StringArena {
- public:
-  StringArena() = default;
-  ~StringArena();
-  StringArena(const StringArena&) = delete;
-  StringArena& operator=(const StringArena&) = delete;
-
-  // A zero-terminated copy of `text`, or null if memory ran out.
-  const char* copy(std::string_view text);
-
- private:
-  struct block;
-  block* blocks_ = nullptr;  // newest first
-  char* next_ = nullptr;
-  std::size_t room_ = 0;
-};
+// A newly kept target's text is copied into `memory`.
+add_result add_hit(elem& r, std::int32_t mate, const hit& h, RecordMemory& memory);
 
 // Splits a hit line at TABs in place. Fields are maximal runs of non-TAB
 // bytes, numbered from 1. Field 1 sets `mate` to 1 if it contains "/1" and
