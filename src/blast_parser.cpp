@@ -589,69 +589,168 @@ struct load_stats {
   int read_errno = 0;
 };
 
-load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_stats& stats) {
-  read_index* index = table.index();
-  std::int32_t mate = 0;
-  unsigned long long line_number = 0;
-  // BLAST writes a read's hits together: remember the last record found or
-  // inserted. Only an insertion moves records, and it says where the new one is.
-  elem* last = nullptr;
-  std::size_t last_length = 0;
-  NameFilter known;
+// A complete hit line waiting in a batch; its strings point into the
+// reader's buffer, which stays put until the next read.
+struct parsed_hit {
+  char* name;
+  std::size_t name_length;
+  std::uint64_t hash;  // of the name, for the name filter
+  hit h;
+  std::int32_t mate;
+};
 
-  char* line;
-  std::size_t length;
-  for (;;) {
-    switch (reader.readline(line, length)) {
-      case read_result::line:
-        break;
-      case read_result::end:
-        return load_status::ok;
-      case read_result::read_error:
-        stats.read_errno = reader.error_number();
-        return load_status::read_failed;
-      case read_result::realloc_failed:
-        return load_status::realloc_failed;
-    }
-    ++line_number;
-    const bool quiet = length == 0 || line[0] == '#';
-    hit h;
-    char* name;
-    if (!parse_Blast_Line(line, length, h, name, mate)) {
-      if (!quiet && stats.skipped++ == 0) stats.first_skipped = line_number;
-      continue;
-    }
+// Files every complete line of the table under its read name and mate.
+//
+// Lines are gathered in batches of up to kFindBatch, as many as the reader
+// holds without reading. A batch's names are looked up together, so that the
+// lookups' cache misses overlap. Names found have records already: their
+// hits are filed at once, which changes only lists. The other lines name new
+// reads and go one by one through insertion, whose paths the lookups have
+// just brought into cache. Lines of one name keep their order either way, and
+// records of different names are independent, so the result is the same as
+// filing the lines one by one.
+class Loader {
+ public:
+  explicit Loader(ReadTable& table) : table_(table), index_(table.index()) {}
 
-    const std::size_t name_length = std::strlen(name);
-    elem* r = nullptr;
-    std::uint64_t hash = 0;
-    if (last != nullptr && last_length == name_length &&
-        std::memcmp(last->name, name, name_length) == 0) {
-      r = last;
-    } else {
-      hash = hash_name(name, name_length);
-      if (known.may_contain(hash)) r = kb_find_str(index, name);
-    }
-    last_length = name_length;
-    if (r != nullptr) {
-      last = r;
-      if (add_hit(*r, mate, h, table.memory()) == add_result::alloc_failed) {
-        return load_status::alloc_failed;
+  load_status run(LineReader& reader, load_stats& stats) {
+    std::int32_t mate = 0;
+    unsigned long long line_number = 0;
+    char* line;
+    std::size_t length;
+    for (;;) {
+      switch (reader.readline(line, length, batch_size_ == 0)) {
+        case read_result::line:
+          break;
+        case read_result::pending:
+          if (!file_batch()) return load_status::alloc_failed;
+          continue;
+        case read_result::end:
+          return file_batch() ? load_status::ok : load_status::alloc_failed;
+        case read_result::read_error:
+          stats.read_errno = reader.error_number();
+          return load_status::read_failed;
+        case read_result::realloc_failed:
+          return load_status::realloc_failed;
       }
-      continue;
+      ++line_number;
+      const bool quiet = length == 0 || line[0] == '#';
+      parsed_hit& p = batch_[batch_size_];
+      if (!parse_Blast_Line(line, length, p.h, p.name, mate)) {
+        if (!quiet && stats.skipped++ == 0) stats.first_skipped = line_number;
+        continue;
+      }
+      p.name_length = std::strlen(p.name);
+      p.mate = mate;
+      if (++batch_size_ == kFindBatch && !file_batch()) return load_status::alloc_failed;
     }
-    const char* kept_name = table.memory().copy(name);
-    if (kept_name == nullptr) return load_status::alloc_failed;
-    elem fresh = init_blast(kept_name);
-    last = add_hit(fresh, mate, h, table.memory()) == add_result::alloc_failed
-               ? nullptr
-               : kb_insert_str(index, fresh);
-    if (last == nullptr) {
-      free_elem(fresh, table.memory());
-      return load_status::alloc_failed;
-    }
-    if (!known.add(hash, index)) return load_status::alloc_failed;
   }
+
+ private:
+  bool file_batch() {
+    const char* names[kFindBatch];
+    elem* found[kFindBatch + 1];
+    found[kFindBatch] = nullptr;  // the answer for names certainly new
+    int lookup_of[kFindBatch];    // which lookup answers each line
+    int lookups = 0;
+    for (int k = 0; k < batch_size_; ++k) {
+      parsed_hit& p = batch_[k];
+      if (k > 0 && same_name(batch_[k - 1], p)) {
+        p.hash = batch_[k - 1].hash;
+        lookup_of[k] = lookup_of[k - 1];
+      } else {
+        p.hash = hash_name(p.name, p.name_length);
+        // A name certainly new needs no lookup, except that in a scattered
+        // table the lookup brings its insertion path into cache alongside
+        // the others; in a table whose new reads come in blocks, that path is
+        // warm already and the lookup would only cost comparisons.
+        if (scattered_ || known_.may_contain(p.hash)) {
+          names[lookups] = p.name;
+          lookup_of[k] = lookups++;
+        } else {
+          lookup_of[k] = kFindBatch;
+        }
+      }
+    }
+    kb_find_batch_str(index_, names, found, lookups);
+
+    // Filing reads the mate's list and every target in it: fetch the lists
+    // of all found records first, then the targets, so those misses overlap too.
+    for (int k = 0; k < batch_size_; ++k) {
+      if (const elem* r = found[lookup_of[k]]) __builtin_prefetch(batch_[k].mate == 1 ? r->hits1 : r->hits2);
+    }
+    for (int k = 0; k < batch_size_; ++k) {
+      if (const elem* r = found[lookup_of[k]]) {
+        const hit* list = batch_[k].mate == 1 ? r->hits1 : r->hits2;
+        const std::int32_t count = std::min(batch_[k].mate == 1 ? r->n_hits1 : r->n_hits2, 4);
+        for (std::int32_t i = 0; i < count; ++i) __builtin_prefetch(list[i].target);
+      }
+    }
+
+    int deferred = 0;
+    for (int k = 0; k < batch_size_; ++k) {
+      elem* r = found[lookup_of[k]];
+      if (r == nullptr) {
+        batch_[deferred++] = batch_[k];
+      } else if (add_hit(*r, batch_[k].mate, batch_[k].h, table_.memory()) == add_result::alloc_failed) {
+        return false;
+      }
+    }
+    // Mostly lines of reads seen before, far apart: the table is scattered.
+    scattered_ = 2 * (batch_size_ - deferred) > batch_size_;
+    batch_size_ = 0;
+    for (int k = 0; k < deferred; ++k) {
+      if (!file_one(batch_[k])) return false;
+    }
+    return true;
+  }
+
+  static bool same_name(const parsed_hit& a, const parsed_hit& b) {
+    return a.name_length == b.name_length && std::memcmp(a.name, b.name, a.name_length) == 0;
+  }
+
+  // Files one line whose name had no record when its batch was looked up.
+  bool file_one(const parsed_hit& p) {
+    elem* r = nullptr;
+    if (last_ != nullptr && last_length_ == p.name_length &&
+        std::memcmp(last_->name, p.name, p.name_length) == 0) {
+      r = last_;
+    } else if (known_.may_contain(p.hash)) {
+      r = kb_find_str(index_, p.name);
+    }
+    last_length_ = p.name_length;
+    if (r != nullptr) {
+      last_ = r;
+      return add_hit(*r, p.mate, p.h, table_.memory()) != add_result::alloc_failed;
+    }
+    const char* kept_name = table_.memory().copy(std::string_view(p.name, p.name_length));
+    if (kept_name == nullptr) return false;
+    elem fresh = init_blast(kept_name);
+    last_ = add_hit(fresh, p.mate, p.h, table_.memory()) == add_result::alloc_failed
+                ? nullptr
+                : kb_insert_str(index_, fresh);
+    if (last_ == nullptr) {
+      free_elem(fresh, table_.memory());
+      return false;
+    }
+    return known_.add(p.hash, index_);
+  }
+
+  ReadTable& table_;
+  read_index* index_;
+  // The record last inserted or found by file_one: a new read's lines come
+  // together, and only an insertion moves records (it says where the new one is).
+  elem* last_ = nullptr;
+  std::size_t last_length_ = 0;
+  NameFilter known_;
+  parsed_hit batch_[kFindBatch];
+  int batch_size_ = 0;
+  bool scattered_ = false;  // whether most lines of the last batch had records already
+};
+
+load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_stats& stats) {
+  Loader loader(table);
+  return loader.run(reader, stats);
 }
 
 // Prints every target that both mates of a read hit, releasing each record's

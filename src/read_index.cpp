@@ -124,6 +124,70 @@ elem* kb_find_str(read_index* b, const char* name) {
   }
 }
 
+void kb_find_batch_str(read_index* b, const char* const* names, elem** found, int count) {
+  // Each search is the binary search of search_node, level by level, taken
+  // one step per round: a round does one comparison for every search and
+  // prefetches the one name (or node) that search needs next, so the rounds'
+  // misses overlap while each search touches only what it compares.
+  assert(count <= kFindBatch);
+  struct search {
+    index_node* node;  // null once the search has ended
+    std::int32_t lo;
+    std::int32_t hi;
+    std::int32_t mid;  // record being fetched for comparison, or -1
+    bool hi_equal;
+    bool entered;      // whether lo and hi are set up for node
+  };
+  search s[kFindBatch];
+  const std::size_t node_bytes = kRecordOffset + static_cast<std::size_t>(max_records(b)) * sizeof(elem);
+  auto enter = [&](search& q, index_node* x) {
+    q = {x, 0, 0, -1, false, false};
+    const char* bytes = reinterpret_cast<const char*>(x);
+    for (std::size_t offset = 0; offset < node_bytes; offset += 64) __builtin_prefetch(bytes + offset);
+  };
+  for (int k = 0; k < count; ++k) {
+    enter(s[k], b->root);
+    found[k] = nullptr;
+  }
+  int active = count;
+  while (active > 0) {
+    for (int k = 0; k < count; ++k) {
+      search& q = s[k];
+      if (q.node == nullptr) continue;
+      const elem* rec = node_records(q.node);
+      if (!q.entered) {
+        q.entered = true;
+        q.hi = node_records_used(q.node);
+        if (node_is_internal(q.node)) __builtin_prefetch(node_children(b, q.node));
+      } else if (q.mid >= 0) {
+        const int order = std::strcmp(rec[q.mid].name, names[k]);
+        if (order < 0) {
+          q.lo = q.mid + 1;
+        } else {
+          q.hi = q.mid;
+          q.hi_equal = order == 0;
+        }
+      }
+      if (q.lo < q.hi) {
+        q.mid = (q.lo + q.hi) >> 1;
+        __builtin_prefetch(rec[q.mid].name);
+        continue;
+      }
+      // The node is searched: as in search_node, record lo matches if the
+      // last comparison that set hi found it equal; otherwise go to child lo.
+      const std::int32_t n = node_records_used(q.node);
+      if (q.lo < n && q.hi_equal) {
+        found[k] = const_cast<elem*>(&rec[q.lo]);
+      } else if (node_is_internal(q.node)) {
+        enter(q, node_children(b, q.node)[q.lo]);
+        continue;
+      }
+      q.node = nullptr;
+      --active;
+    }
+  }
+}
+
 bool __kb_split_str(read_index* b, index_node* x, std::int32_t i, index_node* y) {
   const std::int32_t t = b->min_degree;
   const bool internal = node_is_internal(y);

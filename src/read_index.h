@@ -71,6 +71,12 @@ read_index* kb_init_str(int node_budget);
 // next insertion; the caller may change the record's lists but not its name.
 elem* kb_find_str(read_index* b, const char* name);
 
+// Looks up `count` names at once (at most kFindBatch): found[k] is what
+// kb_find_str(b, names[k]) returns. The searches go down the tree in
+// lockstep, so that their cache misses overlap instead of queueing.
+inline constexpr int kFindBatch = 32;
+void kb_find_batch_str(read_index* b, const char* const* names, elem** found, int count);
+
 // Copies the record into the tree; its name must be absent. Returns where the
 // record now lives (valid until the next insertion), or none, with the tree
 // unchanged in content and still valid, if a node could not be allocated or

@@ -82,7 +82,7 @@ read_result LineReader::refill() {
   return read_result::line;
 }
 
-read_result LineReader::readline(char*& line, std::size_t& length) {
+read_result LineReader::readline(char*& line, std::size_t& length, bool may_read) {
   if (buf_ == nullptr) return read_result::end;
   for (;;) {
     std::size_t eol = std::min(next_of('\n', lf_), next_of('\r', cr_));
@@ -91,6 +91,7 @@ read_result LineReader::readline(char*& line, std::size_t& length) {
       if (buf_[eol] == '\r') {
         if (after == end_ && !eof_) {
           // Whether an LF follows decides where the next line starts.
+          if (!may_read) return read_result::pending;
           if (read_result r = refill(); r != read_result::line) return r;
           continue;
         }
@@ -110,6 +111,7 @@ read_result LineReader::readline(char*& line, std::size_t& length) {
       pos_ = end_;
       return read_result::line;
     }
+    if (!may_read) return read_result::pending;
     if (read_result r = refill(); r != read_result::line) return r;
   }
 }

@@ -20,6 +20,7 @@ enum class read_result {
   end,             // no more lines
   read_error,      // the source failed; error_number() says why
   realloc_failed,  // a line outgrew the buffer and it could not be enlarged
+  pending,         // the next line needs a read, and reading was not allowed
 };
 
 class LineReader {
@@ -41,9 +42,11 @@ class LineReader {
   bool ok() const { return buf_ != nullptr; }
 
   // On read_result::line, `line` points at `length` bytes followed by a zero
-  // byte that the reader wrote over the line end. The bytes may be modified
-  // and stay valid until the next call.
-  read_result readline(char*& line, std::size_t& length);
+  // byte that the reader wrote over the line end. The bytes may be modified.
+  // They stay valid until a call that reads: with `may_read` false, the
+  // reader returns read_result::pending instead of reading, so a caller can
+  // hold on to several lines at once.
+  read_result readline(char*& line, std::size_t& length, bool may_read = true);
 
   int error_number() const { return errno_; }
 

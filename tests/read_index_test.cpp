@@ -172,6 +172,39 @@ TEST(ReadIndex, MatchesMapForSortedReversedAndRandomInserts) {
   }
 }
 
+TEST(ReadIndex, BatchLookupAnswersAsSingleLookups) {
+  for (int budget : {132, 512}) {
+    Tree tree(budget);
+    std::mt19937 random(static_cast<unsigned>(budget));
+    for (int i = 0; i < 3000; ++i) ASSERT_TRUE(tree.insert(key(2 * i)));  // even keys only
+    for (int round = 0; round < 300; ++round) {
+      const int count = 1 + static_cast<int>(random() % kFindBatch);
+      std::vector<std::string> wanted;
+      for (int k = 0; k < count; ++k) {
+        switch (random() % 4) {
+          case 0: wanted.push_back(key(static_cast<int>(random() % 6000))); break;  // present or not
+          case 1: wanted.push_back(""); break;                                       // below all
+          case 2: wanted.push_back("zz"); break;                                     // above all
+          default: wanted.push_back(wanted.empty() ? key(0) : wanted.back()); break; // repeated
+        }
+      }
+      const char* names[kFindBatch];
+      elem* found[kFindBatch];
+      for (int k = 0; k < count; ++k) names[k] = wanted[static_cast<std::size_t>(k)].c_str();
+      kb_find_batch_str(tree.get(), names, found, count);
+      for (int k = 0; k < count; ++k) {
+        ASSERT_EQ(found[k], kb_find_str(tree.get(), names[k])) << "name '" << names[k] << "'";
+      }
+    }
+  }
+  Tree empty;
+  const char* names[] = {"a", ""};
+  elem* found[2] = {nullptr, nullptr};
+  kb_find_batch_str(empty.get(), names, found, 2);
+  EXPECT_EQ(found[0], nullptr);
+  EXPECT_EQ(found[1], nullptr);
+}
+
 TEST(ReadIndex, FailedAllocationLeavesTreeSoundAndUnchanged) {
   // Make each allocation fail in turn during a run of inserts: the failing
   // insert reports false, nothing is half-done, and later inserts work.

@@ -94,6 +94,37 @@ TEST(LineReader, LongLinesAcrossBufferBorders) {
   }
 }
 
+TEST(LineReader, HoldsLinesUntilAllowedToRead) {
+  // With reading forbidden, the reader hands out what it holds, then says
+  // pending without losing anything; earlier lines stay intact meanwhile.
+  const std::string text = "one\ntwo\r\nthree\rfour";
+  for (shape s : kShapes) {
+    LineReader reader(std::string_view(text), s.capacity, s.max_read);
+    std::vector<std::pair<char*, std::size_t>> held;
+    std::vector<std::string> copies;
+    std::vector<std::string> lines;
+    char* line;
+    std::size_t length;
+    for (;;) {
+      read_result r = reader.readline(line, length, held.empty());
+      if (r == read_result::pending) {
+        for (std::size_t k = 0; k < held.size(); ++k) {
+          ASSERT_EQ(std::string(held[k].first, held[k].second), copies[k]);
+        }
+        held.clear();
+        copies.clear();
+        continue;
+      }
+      if (r != read_result::line) break;
+      held.emplace_back(line, length);
+      copies.emplace_back(line, length);
+      lines.emplace_back(line, length);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "four"}))
+        << "capacity " << s.capacity << " read " << s.max_read;
+  }
+}
+
 TEST(LineReader, ReadsFromFileDescriptor) {
   char path[] = "/tmp/pairhits-readline-XXXXXX";
   int fd = mkstemp(path);

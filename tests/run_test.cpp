@@ -261,6 +261,20 @@ TEST(Run, AgreesWithPlainModelOnRandomTables) {
   }
 }
 
+TEST(Run, AgreesWithPlainModelAcrossReadBuffers) {
+  // Tables of several MiB: batches of lines meet the reader's buffer border.
+  std::mt19937 random(31);
+  for (int round = 0; round < 3; ++round) {
+    const std::string table = random_table(random, 100000);
+    ASSERT_GT(table.size(), std::size_t{3} << 20);
+    std::string warning;
+    const std::string expected = model(table, &warning);
+    outcome o = run(table);
+    ASSERT_EQ(o.out, expected) << "round " << round;
+    ASSERT_EQ(o.err, warning);
+  }
+}
+
 TEST(Run, AllocationFailureGivesNoReport) {
   std::mt19937 random(99);
   const std::string table = random_table(random, 3000);
