@@ -458,17 +458,35 @@ class ReportWriter {
   }
 
   // "\t" col3 "," col3 "\t" col7 "," col7 "\t"
-  static char* numbers(char* o, double a3, double b3, double a7, double b7) {
+  char* numbers(char* o, double a3, double b3, double a7, double b7) {
     *o++ = '\t';
-    o += format_g(a3, o);
+    o = number(o, a3);
     *o++ = ',';
-    o += format_g(b3, o);
+    o = number(o, b3);
     *o++ = '\t';
-    o += format_g(a7, o);
+    o = number(o, a7);
     *o++ = ',';
-    o += format_g(b7, o);
+    o = number(o, b7);
     *o++ = '\t';
     return o;
+  }
+
+  // BLAST's columns repeat a small set of values (identities of alignments
+  // of one length, e-values of whole bit scores), so recent conversions are
+  // remembered, by the value's bits.
+  char* number(char* o, double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    memo& m = memos_[(bits * 0x9e3779b97f4a7c15u) >> (64 - kMemoBits)];
+    if (m.length == 0 || m.bits != bits) {
+      char text[32];
+      const std::size_t n = format_g(value, text);
+      if (n > sizeof m.text) return put(o, text, n);
+      std::memcpy(m.text, text, n);
+      m.length = static_cast<std::uint8_t>(n);
+      m.bits = bits;
+    }
+    return put(o, m.text, m.length);
   }
 
   void direct(const char* s, std::size_t n) {
@@ -476,9 +494,17 @@ class ReportWriter {
     if (!failed() && !write_all(fd_, s, n)) error_ = errno;
   }
 
+  struct memo {
+    std::uint64_t bits;
+    std::uint8_t length;  // 0: empty
+    char text[15];
+  };
+  static constexpr int kMemoBits = 10;
+
   int fd_;
   int error_ = 0;
   std::size_t used_ = 0;
+  memo memos_[1 << kMemoBits] = {};
   char buf_[kCapacity];
 };
 
