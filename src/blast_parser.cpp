@@ -31,7 +31,50 @@ struct RecordMemory::block {
 };
 
 namespace {
-constexpr std::size_t kBlockBytes = 256 * 1024;
+constexpr std::size_t kMaxBlockBytes = 256 * 1024;
+
+std::uint64_t hash_name(const char* name, std::size_t length) {
+  std::uint64_t h = 0x243f6a8885a308d3u ^ length;
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, name + i, 8);
+    h = (h ^ word) * 0x9e3779b97f4a7c15u;
+    h ^= h >> 29;
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, name + i, length - i);
+  h = (h ^ tail) * 0xff51afd7ed558ccdu;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53u;
+  return h ^ (h >> 33);
+}
+
+// Lists with room for this many hits or more carry, after their hits, a
+// table of 2 x room slots: open addressing on the targets' hashes, each slot
+// 0 (empty) or a hit's position + 1. A duplicate target is then found in
+// constant time however long the list, and so is a target's partner in the
+// report: a mate with 100 000 targets costs no 10^10 comparisons.
+constexpr std::uint32_t kIndexedRoom = 64;
+
+std::uint32_t room_of(std::int32_t count) {
+  return count == 0 ? 0 : std::bit_ceil(static_cast<std::uint32_t>(count));
+}
+
+std::uint32_t* slots_of(hit* list, std::uint32_t room) {
+  return reinterpret_cast<std::uint32_t*>(list + room);
+}
+
+std::uint64_t hash_target(const char* target) { return hash_name(target, std::strlen(target)); }
+
+// Where a target with this hash is, or the empty slot where it would go.
+std::uint32_t* probe(hit* list, std::uint32_t room, const char* target, std::uint64_t hash) {
+  std::uint32_t* slots = slots_of(list, room);
+  const std::uint64_t mask = 2 * std::uint64_t{room} - 1;
+  for (std::uint64_t at = hash & mask;; at = (at + 1) & mask) {
+    if (slots[at] == 0 || std::strcmp(list[slots[at] - 1].target, target) == 0) return &slots[at];
+  }
+}
 constexpr std::size_t kBlockHeader = 16;  // keeps what follows aligned for any record
 
 int capacity_class(std::int32_t count) {
@@ -52,15 +95,17 @@ void* RecordMemory::carve(region& r, std::size_t bytes, std::size_t align) {
   if (r.next == nullptr || pad + bytes > r.room) {
     // Something too large for a quarter of a block gets a block of its own,
     // so that the current block's room stays usable.
-    const bool own_block = bytes > kBlockBytes / 4;
-    auto* b = static_cast<block*>(mem_alloc(kBlockHeader + (own_block ? bytes : kBlockBytes)));
+    const bool own_block = bytes > next_block_bytes_ / 4;
+    const std::size_t size = own_block ? bytes : next_block_bytes_;
+    auto* b = static_cast<block*>(mem_alloc(kBlockHeader + size));
     if (b == nullptr) return nullptr;
     b->next = blocks_;
     blocks_ = b;
     char* data = reinterpret_cast<char*>(b) + kBlockHeader;
     if (own_block) return data;
+    next_block_bytes_ = std::min(2 * next_block_bytes_, kMaxBlockBytes);
     r.next = data;
-    r.room = kBlockBytes;
+    r.room = size;
     pad = 0;
   }
   char* place = r.next + pad;
@@ -77,20 +122,32 @@ const char* RecordMemory::copy(std::string_view text) {
   return place;
 }
 
+std::size_t RecordMemory::list_bytes(int cls) {
+  const std::size_t room = std::size_t{1} << cls;
+  return room * sizeof(hit) + (room >= kIndexedRoom ? 2 * room * sizeof(std::uint32_t) : 0);
+}
+
 hit* RecordMemory::grow_list(hit* list, std::int32_t count) {
   const int cls = count == 0 ? 0 : capacity_class(count) + 1;
-  const std::size_t bytes = (std::size_t{1} << cls) * sizeof(hit);
+  const std::size_t bytes = list_bytes(cls);
   hit* bigger;
   if (cls > kPooledClasses) {
     bigger = static_cast<hit*>(mem_alloc(bytes));
   } else if (free_lists_[cls] != nullptr) {
     bigger = free_lists_[cls];
-    std::memcpy(&free_lists_[cls], bigger, sizeof(hit*));
+    std::memcpy(&free_lists_[cls], static_cast<const void*>(bigger), sizeof(hit*));
   } else {
     bigger = static_cast<hit*>(carve(lists_, bytes, alignof(hit)));
   }
   if (bigger == nullptr) return nullptr;
   if (count > 0) std::memcpy(bigger, list, static_cast<std::size_t>(count) * sizeof(hit));
+  const std::uint32_t room = std::uint32_t{1} << cls;
+  if (room >= kIndexedRoom) {
+    std::memset(slots_of(bigger, room), 0, 2 * std::size_t{room} * sizeof(std::uint32_t));
+    for (std::int32_t i = 0; i < count; ++i) {
+      *probe(bigger, room, bigger[i].target, hash_target(bigger[i].target)) = static_cast<std::uint32_t>(i) + 1;
+    }
+  }
   release_list(list, count);
   return bigger;
 }
@@ -103,7 +160,7 @@ void RecordMemory::release_list(hit* list, std::int32_t count) {
     return;
   }
   // A released list's first bytes link it to the next one of its class.
-  std::memcpy(list, &free_lists_[cls], sizeof(hit*));
+  std::memcpy(static_cast<void*>(list), &free_lists_[cls], sizeof(hit*));
   free_lists_[cls] = list;
 }
 
@@ -120,12 +177,22 @@ void free_elem(elem& r, RecordMemory& memory) {
   r.n_hits2 = 0;
 }
 
+std::int32_t find_target(hit* list, std::int32_t count, const char* target) {
+  const std::uint32_t room = room_of(count);
+  if (room >= kIndexedRoom) {
+    const std::uint32_t slot = *probe(list, room, target, hash_target(target));
+    return static_cast<std::int32_t>(slot) - 1;
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (std::strcmp(list[i].target, target) == 0) return i;
+  }
+  return -1;
+}
+
 add_result add_hit(elem& r, std::int32_t mate, const hit& h, RecordMemory& memory) {
   hit*& list = mate == 1 ? r.hits1 : r.hits2;
   std::int32_t& count = mate == 1 ? r.n_hits1 : r.n_hits2;
-  for (std::int32_t i = 0; i < count; ++i) {
-    if (std::strcmp(list[i].target, h.target) == 0) return add_result::duplicate;
-  }
+  if (find_target(list, count, h.target) >= 0) return add_result::duplicate;
   if (count == INT32_MAX) return add_result::alloc_failed;
   const char* target = memory.copy(h.target);
   if (target == nullptr) return add_result::alloc_failed;
@@ -135,6 +202,8 @@ add_result add_hit(elem& r, std::int32_t mate, const hit& h, RecordMemory& memor
     if (bigger == nullptr) return add_result::alloc_failed;
     list = bigger;
   }
+  const std::uint32_t room = room_of(count + 1);
+  if (room >= kIndexedRoom) *probe(list, room, target, hash_target(target)) = static_cast<std::uint32_t>(count) + 1;
   list[count++] = hit{target, h.col3, h.col7};
   return add_result::added;
 }
@@ -535,22 +604,6 @@ class ReadTable {
   RecordMemory memory_;
 };
 
-std::uint64_t hash_name(const char* name, std::size_t length) {
-  std::uint64_t h = 0x243f6a8885a308d3u ^ length;
-  std::size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, name + i, 8);
-    h = (h ^ word) * 0x9e3779b97f4a7c15u;
-    h ^= h >> 29;
-  }
-  std::uint64_t tail = 0;
-  std::memcpy(&tail, name + i, length - i);
-  h = (h ^ tail) * 0xff51afd7ed558ccdu;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53u;
-  return h ^ (h >> 33);
-}
 
 // A Bloom filter of the names in the index: "no" is certain, so a name seen
 // for the first time goes straight to insertion instead of first paying for a
@@ -786,12 +839,10 @@ bool report(ReadTable& table, ReportWriter& out) {
   kb_walk w;
   for (kb_walk_first_str(index, w); kb_walk_valid(w); kb_walk_next_str(index, w)) {
     elem& r = kb_walk_record(w);
+    // Targets are distinct within a list: each of mate 1's has one partner at most.
     for (std::int32_t i = 0; i < r.n_hits1; ++i) {
-      for (std::int32_t j = 0; j < r.n_hits2; ++j) {
-        if (std::strcmp(r.hits1[i].target, r.hits2[j].target) == 0) {
-          out.line(r.name, r.hits1[i], r.hits2[j]);
-        }
-      }
+      const std::int32_t j = find_target(r.hits2, r.n_hits2, r.hits1[i].target);
+      if (j >= 0) out.line(r.name, r.hits1[i], r.hits2[j]);
     }
     free_elem(r, table.memory());
     if (out.failed()) return false;
@@ -828,11 +879,11 @@ int not_found(int err_fd) { return write_message(err_fd, kNotFound) ? 28 : 255; 
 
 }  // namespace
 
-int pairhits_run(int in_fd, int out_fd, int err_fd) {
+int pairhits_run(int in_fd, int out_fd, int err_fd, std::size_t read_bytes) {
   load_stats stats;
   {
     ReadTable table;
-    LineReader reader(in_fd);
+    LineReader reader(in_fd, read_bytes, read_bytes);
     if (!table.ok() || !reader.ok()) {
       write_message(err_fd, kMallocFailed);
       return 1;

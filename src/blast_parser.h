@@ -43,7 +43,8 @@ class RecordMemory {
   const char* copy(std::string_view text);
 
   // A list with room for twice `count` hits (one if count is 0) holding the
-  // `count` hits of the full list `list`, which is released. Null, with `list`
+  // `count` hits of the full list `list`, which is released. Long lists also
+  // get a table of their targets (see find_target). Null, with `list`
   // untouched, if memory ran out.
   hit* grow_list(hit* list, std::int32_t count);
 
@@ -54,6 +55,7 @@ class RecordMemory {
   // Lists of up to 2^kPooledClasses hits are carved from the blocks; longer
   // ones are heap blocks of their own.
   static constexpr int kPooledClasses = 10;
+  static std::size_t list_bytes(int capacity_class);
 
   struct region {
     char* next = nullptr;
@@ -63,6 +65,7 @@ class RecordMemory {
 
   struct block;
   block* blocks_ = nullptr;  // every block, newest first
+  std::size_t next_block_bytes_ = 4096;  // doubles up to a limit: small tables stay small
   region text_;
   region lists_;
   hit* free_lists_[kPooledClasses + 1] = {};  // released lists by capacity class
@@ -74,6 +77,9 @@ elem init_blast(const char* name);
 // Releases the record's lists into `memory` and empties it, so a second call
 // does nothing. The record itself lives in an index node.
 void free_elem(elem& r, RecordMemory& memory);
+
+// The position of `target` among the `count` hits of a list, or -1.
+std::int32_t find_target(hit* list, std::int32_t count, const char* target);
 
 enum class add_result { added, duplicate, alloc_failed };
 
@@ -106,6 +112,7 @@ std::size_t format_g(double value, char* out);
 int pairhits_main(int argc, const char* const* argv, int out_fd, int err_fd);
 
 // The load and report on an already open input; returns the exit status.
-int pairhits_run(int in_fd, int out_fd, int err_fd);
+// The input is read `read_bytes` at a time (tests and fuzzing use small reads).
+int pairhits_run(int in_fd, int out_fd, int err_fd, std::size_t read_bytes = std::size_t{1} << 20);
 
 }  // namespace pairhits

@@ -261,6 +261,22 @@ TEST(Run, AgreesWithPlainModelOnRandomTables) {
   }
 }
 
+TEST(Run, LongListsAgreeWithPlainModel) {
+  // Hundreds of targets per mate, many repeated, mates interleaved: lists
+  // grow past the size where they get a table of their targets.
+  std::mt19937 random(5);
+  for (int round = 0; round < 20; ++round) {
+    std::string table;
+    const int targets = 50 + static_cast<int>(random() % 400);
+    for (int i = 0; i < 3000; ++i) {
+      table += hit_line("r" + std::to_string(random() % 3) + (random() % 2 ? "/1" : "/2"),
+                        std::to_string(i), std::to_string(random() % 100),
+                        "t" + std::to_string(random() % static_cast<unsigned>(targets)));
+    }
+    ASSERT_EQ(run(table).out, model(table)) << "round " << round;
+  }
+}
+
 TEST(Run, AgreesWithPlainModelAcrossReadBuffers) {
   // Tables of several MiB: batches of lines meet the reader's buffer border.
   std::mt19937 random(31);

@@ -4,9 +4,16 @@
 # CASE_DIR/err and CASE_DIR/status (missing out/err files mean empty).
 # Usage: run_case.sh PAIRHITS CASE_DIR
 # With PAIRHITS_WRAPPER set (e.g. to a valgrind command), the binary runs under it.
+# A case folder holding a file named only-plain measures memory or limits
+# address space: it is skipped (exit 77) under a wrapper or a sanitizer
+# (PAIRHITS_SANITIZED set), whose own memory use would decide the outcome.
 set -u
 binary=$(realpath "$1")
 case_dir=$2
+if [ -f "$case_dir/only-plain" ] && [ -n "${PAIRHITS_WRAPPER:-}${PAIRHITS_SANITIZED:-}" ]; then
+  echo "skipped: needs a build without sanitizers, run without a wrapper"
+  exit 77
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
