@@ -45,8 +45,9 @@ std::int32_t search_node(index_node* x, const char* name, bool& match) {
     }
   }
   if (lo == n) return n - 1;
-  // Record lo is the first not less than the name; the search has compared it
-  // unless it ended there without doing so.
+  // Record lo is the first not less than the name. As lo < n, hi came down to
+  // lo by a comparison with record lo, which hi_equal remembers: no second
+  // comparison is needed to tell a match.
   if (hi_equal) {
     match = true;
     return lo;
