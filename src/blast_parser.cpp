@@ -75,6 +75,7 @@ std::uint32_t* probe(hit* list, std::uint32_t room, const char* target, std::uin
     if (slots[at] == 0 || std::strcmp(list[slots[at] - 1].target, target) == 0) return &slots[at];
   }
 }
+
 constexpr std::size_t kBlockHeader = 16;  // keeps what follows aligned for any record
 
 int capacity_class(std::int32_t count) {
