@@ -78,9 +78,8 @@ std::uint32_t* probe(hit* list, std::uint32_t room, const char* target, std::uin
 
 constexpr std::size_t kBlockHeader = 16;  // keeps what follows aligned for any record
 
-int capacity_class(std::int32_t count) {
-  return std::bit_width(std::bit_ceil(static_cast<std::uint32_t>(count == 0 ? 1 : count))) - 1;
-}
+// log2 of the room of a list holding `count` hits (a list of none has room for one).
+int capacity_class(std::int32_t count) { return std::bit_width(room_of(count == 0 ? 1 : count)) - 1; }
 }  // namespace
 
 RecordMemory::~RecordMemory() {
