@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -229,13 +230,19 @@ constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Plain decimal text ("-98.765", "3.5e6") whose digits fit in 2^53 and whose
-// scale is at most 22 powers of ten: the value is then one correctly rounded
-// multiplication or division of two exact doubles (Clinger's fast path), the
-// same double strtod returns. False for anything else.
-bool parse_simple_decimal(const char* p, const char* end, double& value) {
-  const bool negative = p < end && *p == '-';
-  if (negative) ++p;
+// Plain decimal text ("-98.765", "2.56e-45"): an optional '-', digits with
+// an optional point, an optional exponent. `mantissa` is the digits read as
+// one integer (at most 19 of them, so it is exact) and the value is
+// mantissa x 10^scale. False for anything else.
+struct decimal {
+  std::uint64_t mantissa;
+  int scale;
+  bool negative;
+};
+
+bool parse_plain_decimal(const char* p, const char* end, decimal& d) {
+  d.negative = p < end && *p == '-';
+  if (d.negative) ++p;
   std::uint64_t mantissa = 0;
   int digits = 0;
   int scale = 0;
@@ -260,11 +267,77 @@ bool parse_simple_decimal(const char* p, const char* end, double& value) {
     if (exponent_digits == 0) return false;
     scale += down ? -exponent : exponent;
   }
-  if (p != end || mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) return false;
-  const double m = static_cast<double>(mantissa);
-  const double v = scale >= 0 ? m * kPowersOfTen[scale] : m / kPowersOfTen[-scale];
-  value = negative ? -v : v;
+  if (p != end) return false;
+  d.mantissa = mantissa;
+  d.scale = scale;
   return true;
+}
+
+// Clinger's fast path: when the mantissa fits in 2^53 and the scale is at
+// most 22 powers of ten, the value is one correctly rounded multiplication or
+// division of two exact doubles, the same double strtod returns.
+bool exact_small_scale(const decimal& d, double& value) {
+  if (d.mantissa > (std::uint64_t{1} << 53) || d.scale < -22 || d.scale > 22) return false;
+  const double m = static_cast<double>(d.mantissa);
+  value = d.scale >= 0 ? m * kPowersOfTen[d.scale] : m / kPowersOfTen[-d.scale];
+  return true;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// x87 extended precision: 64 mantissa bits, 11 more than a double has.
+constexpr bool kExtendedProduct = std::numeric_limits<long double>::digits == 64;
+#else
+constexpr bool kExtendedProduct = false;
+#endif
+
+// Powers of ten 10^kLowestScale .. 10^kHighestScale, each correctly rounded
+// to long double (strtold rounds correctly).
+constexpr int kLowestScale = -330;
+constexpr int kHighestScale = 310;
+
+const long double* extended_powers_of_ten() {
+  static const long double* const table = [] {
+    static long double powers[kHighestScale - kLowestScale + 1];
+    for (int s = kLowestScale; s <= kHighestScale; ++s) {
+      char text[16];
+      std::snprintf(text, sizeof text, "1e%d", s);
+      powers[s - kLowestScale] = std::strtold(text, nullptr);
+    }
+    return powers;
+  }();
+  return table;
+}
+
+// E-values ("2.56e-45") are beyond Clinger's scales. Their mantissa (below
+// 10^19 < 2^64) is exact in long double and 10^scale is correctly rounded, so
+// their product is within 2^-63 relative of the true value: within 2 units of
+// its last place. Rounding that product to a double gives the correctly
+// rounded value unless its 11 extra bits lie within a few units of the
+// halfway point 0x400, where the error could tip the rounding; those rare
+// cases, and results outside the normal range of doubles, are refused.
+bool near_product(const decimal& d, double& value) {
+  if constexpr (kExtendedProduct) {
+    if (d.scale < kLowestScale || d.scale > kHighestScale || d.mantissa == 0) return false;
+    const long double product =
+        static_cast<long double>(d.mantissa) * extended_powers_of_ten()[d.scale - kLowestScale];
+    unsigned char bytes[sizeof(long double)];
+    std::memcpy(bytes, &product, sizeof bytes);
+    std::uint64_t significand;
+    std::uint16_t sign_exponent;
+    std::memcpy(&significand, bytes, 8);
+    std::memcpy(&sign_exponent, bytes + 8, 2);
+    const int exponent = (sign_exponent & 0x7fff) - 16383;
+    if (exponent < -1021 || exponent > 1022) return false;  // subnormal or overflowing doubles
+    const int extra = static_cast<int>(significand & 0x7ff);
+    if (extra >= 0x400 - 8 && extra <= 0x400 + 8) return false;
+    const double v = static_cast<double>(product);
+    value = d.negative ? -v : v;
+    return true;
+  } else {
+    (void)d;
+    (void)value;
+    return false;
+  }
 }
 
 // The six significant digits of a finite, non-zero |value| and its decimal
@@ -346,7 +419,11 @@ double parse_number(const char* field, std::size_t length) {
   // range) is left to strtod itself.
   const char* last = field + length;
   double value;
-  if (parse_simple_decimal(field, last, value)) return value;
+  decimal d;
+  if (parse_plain_decimal(field, last, d)) {
+    if (exact_small_scale(d, value)) return d.negative ? -value : value;
+    if (near_product(d, value)) return value;
+  }
   const char* body = (length > 0 && field[0] == '-') ? field + 1 : field;
   if (body < last && (is_digit(*body) || *body == '.')) {
     auto [stop, error] = std::from_chars(field, last, value);

@@ -119,6 +119,32 @@ TEST(ParseNumber, AgreesWithStrtod) {
   }
 }
 
+// E-values lie far beyond the scales of exact double arithmetic, and a
+// product of two rounded values can tip a rounding decision near a tie:
+// texts just beside the halfway point between two doubles catch that.
+TEST(ParseNumber, EValuesAndNearTiesAgreeWithStrtod) {
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 200000; ++i) {
+    const int digits = 1 + static_cast<int>(random() % 19);
+    std::string s = random() % 8 == 0 ? "-" : "";
+    s += static_cast<char>('1' + random() % 9);
+    if (digits > 1) s += '.';
+    for (int k = 1; k < digits; ++k) s += static_cast<char>('0' + random() % 10);
+    s += (random() % 2 ? "e-" : "e") + std::to_string(random() % 330);
+    expect_same_as_strtod(s);
+  }
+  for (int i = 0; i < 200000; ++i) {
+    std::uint64_t b = random() & 0x7fefffffffffffffu;  // finite, positive
+    double d;
+    std::memcpy(&d, &b, sizeof d);
+    if (d < 1e-300) continue;
+    const long double half_way = (static_cast<long double>(d) + std::nextafter(d, std::numeric_limits<double>::infinity())) / 2;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*Le", static_cast<int>(16 + random() % 3), half_way);
+    expect_same_as_strtod(text);
+  }
+}
+
 void expect_same_as_printf(double value) {
   char expected[64];
   std::snprintf(expected, sizeof expected, "%g", value);
