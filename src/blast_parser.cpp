@@ -411,6 +411,38 @@ byte_masks scan_64(const char* p) {
   return m;
 }
 
+// Where the mate marks "/1" and "/2" start among 64 bytes: bit i when bytes
+// i and i + 1 are such a mark (a mark in the last byte's place is not seen).
+struct suffix_masks {
+  std::uint64_t slash_one;
+  std::uint64_t slash_two;
+};
+
+suffix_masks scan_suffixes(const char* p) {
+  std::uint64_t slashes = 0;
+  std::uint64_t ones = 0;
+  std::uint64_t twos = 0;
+#if defined(__SSE2__)
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const auto bits = [&](char c) {
+      return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))))}
+             << (16 * k);
+    };
+    slashes |= bits('/');
+    ones |= bits('1');
+    twos |= bits('2');
+  }
+#else
+  for (int i = 0; i < 64; ++i) {
+    slashes |= std::uint64_t{p[i] == '/'} << i;
+    ones |= std::uint64_t{p[i] == '1'} << i;
+    twos |= std::uint64_t{p[i] == '2'} << i;
+  }
+#endif
+  return {slashes & (ones >> 1), slashes & (twos >> 1)};
+}
+
 }  // namespace
 
 double parse_number(const char* field, std::size_t length) {
@@ -477,7 +509,14 @@ std::size_t format_g(double value, char* out) {
   return static_cast<std::size_t>(o - out);
 }
 
-bool parse_Blast_Line(char* line, std::size_t length, hit& h, char*& name, std::int32_t& mate) {
+namespace {
+
+// parse_Blast_Line's work, also giving the name's length. With kReadAhead,
+// the bytes up to 63 past the line's end may be read (a LineReader's lines):
+// blocks are then loaded where they lie instead of being copied first.
+template <bool kReadAhead>
+bool split_hit_line(char* line, std::size_t length, hit& h, char*& name, std::size_t& name_length,
+                    std::int32_t& mate) {
   // One pass over the line, 64 bytes at a time: a field starts at a non-TAB
   // byte after a TAB (or at the line start) and ends at a TAB after a non-TAB.
   constexpr int kWanted = 9;
@@ -487,17 +526,19 @@ bool parse_Blast_Line(char* line, std::size_t length, hit& h, char*& name, std::
   int n_ends = 0;
   bool has_zero = false;
   std::uint64_t tab_before = 1;  // the line start counts as a TAB
+  suffix_masks first{};          // of the first block
   for (std::size_t base = 0; base < length; base += 64) {
     const std::size_t n = std::min<std::size_t>(64, length - base);
     const char* block = line + base;
     char padded[64];
-    if (n < 64) {
+    if (!kReadAhead && n < 64) {
       std::memcpy(padded, block, n);
       std::memset(padded + n, 0, 64 - n);
       block = padded;
     }
     const std::uint64_t valid = n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
     const byte_masks m = scan_64(block);
+    if (base == 0) first = scan_suffixes(block);
     const std::uint64_t tabs = m.tabs & valid;
     has_zero = has_zero || (m.zeros & valid) != 0;
     const std::uint64_t after_tab = (tabs << 1) | tab_before;
@@ -522,8 +563,15 @@ bool parse_Blast_Line(char* line, std::size_t length, hit& h, char*& name, std::
 
   char* const field1 = line + starts[0];
   const std::size_t length1 = ends[0] - starts[0];
-  if (contains_suffix(field1, length1, '1')) mate = 1;
-  if (contains_suffix(field1, length1, '2')) mate = 2;
+  if (ends[0] < 64) {
+    // A mark at position p lies in field 1 when start <= p and p + 1 < end.
+    const std::uint64_t in_field = ((std::uint64_t{1} << (ends[0] - 1)) - 1) >> starts[0] << starts[0];
+    if ((first.slash_one & in_field) != 0) mate = 1;
+    if ((first.slash_two & in_field) != 0) mate = 2;
+  } else {
+    if (contains_suffix(field1, length1, '1')) mate = 1;
+    if (contains_suffix(field1, length1, '2')) mate = 2;
+  }
 
   if (n_starts < kWanted || length1 < 2 || has_zero) return false;
 
@@ -533,10 +581,18 @@ bool parse_Blast_Line(char* line, std::size_t length, hit& h, char*& name, std::
   line[ends[8]] = '\0';
   field1[length1 - 2] = '\0';
   name = field1;
+  name_length = length1 - 2;
   h.target = line + starts[8];
   h.col3 = parse_number(line + starts[2], ends[2] - starts[2]);
   h.col7 = parse_number(line + starts[6], ends[6] - starts[6]);
   return true;
+}
+
+}  // namespace
+
+bool parse_Blast_Line(char* line, std::size_t length, hit& h, char*& name, std::int32_t& mate) {
+  std::size_t name_length;
+  return split_hit_line<false>(line, length, h, name, name_length, mate);
 }
 
 // ----------------------------------------------------------------- output --
@@ -598,8 +654,35 @@ class ReportWriter {
   static constexpr std::size_t kCapacity = 64 * 1024;
   static constexpr std::size_t kNumbersRoom = 4 * 32 + 8;  // four numbers and the separators
 
+  // Names, targets and numbers are short: two overlapping moves of a fixed
+  // width copy them without a loop, and without the string instructions a
+  // compiler may choose for a copy of unknown size, which are slow to start.
+  template <std::size_t kWidth>
+  static void move_ends(char* o, const char* s, std::size_t n) {
+    char head[kWidth];
+    char tail[kWidth];
+    std::memcpy(head, s, kWidth);
+    std::memcpy(tail, s + n - kWidth, kWidth);
+    std::memcpy(o, head, kWidth);
+    std::memcpy(o + n - kWidth, tail, kWidth);
+  }
+
   static char* put(char* o, const char* s, std::size_t n) {
-    std::memcpy(o, s, n);
+    if (n >= 16) {
+      if (n <= 32) {
+        move_ends<16>(o, s, n);
+      } else if (n <= 64) {
+        move_ends<32>(o, s, n);
+      } else {
+        std::memcpy(o, s, n);
+      }
+    } else if (n >= 8) {
+      move_ends<8>(o, s, n);
+    } else if (n >= 4) {
+      move_ends<4>(o, s, n);
+    } else {
+      for (std::size_t k = 0; k < n; ++k) o[k] = s[k];
+    }
     return o + n;
   }
 
@@ -627,7 +710,10 @@ class ReportWriter {
     if (m.length == 0 || m.bits != bits) {
       char text[32];
       const std::size_t n = format_g(value, text);
-      if (n > sizeof m.text) return put(o, text, n);
+      if (n > sizeof m.text) {
+        std::memcpy(o, text, n);  // too long to remember; rare
+        return o + n;
+      }
       std::memcpy(m.text, text, n);
       m.length = static_cast<std::uint8_t>(n);
       m.bits = bits;
@@ -792,11 +878,11 @@ class Loader {
       ++line_number;
       const bool quiet = length == 0 || line[0] == '#';
       parsed_hit& p = batch_[batch_size_];
-      if (!parse_Blast_Line(line, length, p.h, p.name, mate)) {
+      static_assert(LineReader::kReadAhead >= 64, "the splitter loads 64-byte blocks");
+      if (!split_hit_line<true>(line, length, p.h, p.name, p.name_length, mate)) {
         if (!quiet && stats.skipped++ == 0) stats.first_skipped = line_number;
         continue;
       }
-      p.name_length = std::strlen(p.name);
       p.mate = mate;
       if (++batch_size_ == kFindBatch && !file_batch()) return load_status::alloc_failed;
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "alloc.h"
@@ -11,9 +12,9 @@
 namespace pairhits {
 
 LineReader::LineReader(int fd, std::size_t capacity, std::size_t max_read)
-    : fd_(fd), capacity_(std::max<std::size_t>(capacity, 1)),
+    : fd_(fd), capacity_(std::clamp<std::size_t>(capacity, 1, SIZE_MAX / 2)),
       max_read_(std::max<std::size_t>(max_read, 1)) {
-  buf_ = static_cast<char*>(mem_alloc(capacity_ + 1));
+  buf_ = static_cast<char*>(mem_alloc(capacity_ + 1 + kReadAhead));
 }
 
 LineReader::LineReader(std::string_view text, std::size_t capacity, std::size_t max_read)
@@ -66,8 +67,9 @@ read_result LineReader::refill() {
   if (end_ == capacity_) {
     // One line fills the whole buffer: double it, so a line of L bytes costs
     // O(L) copying and at most about 2L bytes.
-    std::size_t bigger = capacity_ * 2;
-    char* grown = bigger > capacity_ ? static_cast<char*>(mem_realloc(buf_, bigger + 1)) : nullptr;
+    const std::size_t bigger = capacity_ * 2;
+    const bool fits = bigger > capacity_ && bigger < SIZE_MAX - 1 - kReadAhead;
+    char* grown = fits ? static_cast<char*>(mem_realloc(buf_, bigger + 1 + kReadAhead)) : nullptr;
     if (grown == nullptr) return read_result::realloc_failed;
     buf_ = grown;
     capacity_ = bigger;
@@ -79,6 +81,9 @@ read_result LineReader::refill() {
   }
   if (n == 0) eof_ = true;
   end_ += static_cast<std::size_t>(n);
+  // What a scanner reads ahead past the last line is then defined, as tools
+  // like valgrind check.
+  std::memset(buf_ + end_, 0, 1 + kReadAhead);
   return read_result::line;
 }
 

@@ -41,8 +41,14 @@ class LineReader {
   // False if the first buffer could not be allocated.
   bool ok() const { return buf_ != nullptr; }
 
+  // Bytes a caller may read past a returned line's end (their values are
+  // unspecified): a scanner can load whole blocks without checking where
+  // the line ends.
+  static constexpr std::size_t kReadAhead = 64;
+
   // On read_result::line, `line` points at `length` bytes followed by a zero
-  // byte that the reader wrote over the line end. The bytes may be modified.
+  // byte that the reader wrote over the line end, and then by at least
+  // kReadAhead - 1 more readable bytes. The line's bytes may be modified.
   // They stay valid until a call that reads: with `may_read` false, the
   // reader returns read_result::pending instead of reading, so a caller can
   // hold on to several lines at once.
@@ -68,7 +74,7 @@ class LineReader {
   bool from_memory_ = false;
 
   char* buf_ = nullptr;
-  std::size_t capacity_ = 0;  // usable bytes; one more is allocated for the zero byte
+  std::size_t capacity_ = 0;  // usable bytes; the zero byte and kReadAhead more are allocated
   std::size_t max_read_ = 0;
   std::size_t pos_ = 0;  // start of the unreturned data
   std::size_t end_ = 0;  // end of the data in the buffer

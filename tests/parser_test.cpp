@@ -75,6 +75,34 @@ TEST(ParseBlastLine, FieldsNamesAndMates) {
   }
 }
 
+// The mate marks are found with masks over the line's first 64 bytes when
+// field 1 ends inside them, and by a plain search otherwise: both ways must
+// agree with the rule wherever the mark and the field's ends fall.
+TEST(ParseBlastLine, MateMarksAtEveryPlace) {
+  const std::string rest = "\tb/2\t1\td\te/1\tf\t2\th\tT/2";  // marks outside field 1 do not count
+  for (int lead = 0; lead < 3; ++lead) {
+    for (int length = 2; length < 72; ++length) {
+      for (int at = 0; at + 2 <= length; at += 1) {
+        for (const char* mark : {"/1", "/2", "1/"}) {
+          std::string field(static_cast<std::size_t>(length), 'q');
+          field.replace(static_cast<std::size_t>(at), 2, mark);
+          const std::string line = std::string(static_cast<std::size_t>(lead), '\t') + field + rest;
+          std::string text = line;
+          hit h{};
+          char* name = nullptr;
+          std::int32_t mate = 7;
+          ASSERT_TRUE(parse_Blast_Line(text.data(), text.size(), h, name, mate)) << line;
+          const std::int32_t expected = field.find("/2") != std::string::npos   ? 2
+                                        : field.find("/1") != std::string::npos ? 1
+                                                                                : 7;
+          ASSERT_EQ(mate, expected) << line;
+          ASSERT_EQ(std::string(name), field.substr(0, field.size() - 2)) << line;
+        }
+      }
+    }
+  }
+}
+
 std::uint64_t bits(double d) {
   std::uint64_t b;
   std::memcpy(&b, &d, sizeof b);
