@@ -66,14 +66,18 @@ std::uint32_t* slots_of(hit* list, std::uint32_t room) {
   return reinterpret_cast<std::uint32_t*>(list + room);
 }
 
-std::uint64_t hash_target(const char* target) { return hash_name(target, std::strlen(target)); }
+// Targets in lists are kept texts, one pointer per distinct text, so a
+// list's table hashes and compares the pointers.
+std::uint64_t hash_pointer(const char* target) {
+  return (reinterpret_cast<std::uintptr_t>(target) * 0x9e3779b97f4a7c15u) >> 20;
+}
 
-// Where a target with this hash is, or the empty slot where it would go.
-std::uint32_t* probe(hit* list, std::uint32_t room, const char* target, std::uint64_t hash) {
+// Where a target is in a list's table, or the empty slot where it would go.
+std::uint32_t* probe(hit* list, std::uint32_t room, const char* target) {
   std::uint32_t* slots = slots_of(list, room);
   const std::uint64_t mask = 2 * std::uint64_t{room} - 1;
-  for (std::uint64_t at = hash & mask;; at = (at + 1) & mask) {
-    if (slots[at] == 0 || std::strcmp(list[slots[at] - 1].target, target) == 0) return &slots[at];
+  for (std::uint64_t at = hash_pointer(target) & mask;; at = (at + 1) & mask) {
+    if (slots[at] == 0 || list[slots[at] - 1].target == target) return &slots[at];
   }
 }
 
@@ -84,6 +88,7 @@ int capacity_class(std::int32_t count) { return std::bit_width(room_of(count == 
 }  // namespace
 
 RecordMemory::~RecordMemory() {
+  mem_free(targets_);
   while (blocks_ != nullptr) {
     block* next = blocks_->next;
     mem_free(blocks_);
@@ -123,6 +128,45 @@ const char* RecordMemory::copy(std::string_view text) {
   return place;
 }
 
+const char* RecordMemory::keep_target(std::string_view text) {
+  if (2 * (target_count_ + 1) > target_slots_ && !grow_targets()) return nullptr;
+  const auto hash = static_cast<std::uint32_t>(hash_name(text.data(), text.size()) >> 32);
+  const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), UINT32_MAX));
+  const std::size_t mask = target_slots_ - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    kept_target& k = targets_[at];
+    if (k.text == nullptr) {
+      const char* kept = copy(text);
+      if (kept == nullptr) return nullptr;
+      k = {kept, hash, length};
+      ++target_count_;
+      return kept;
+    }
+    if (k.hash == hash && k.length == length &&
+        (length < UINT32_MAX ? std::memcmp(k.text, text.data(), length) == 0
+                             : std::string_view(k.text) == text)) {
+      return k.text;
+    }
+  }
+}
+
+bool RecordMemory::grow_targets() {
+  const std::size_t slots = target_slots_ == 0 ? 64 : 2 * target_slots_;
+  auto* fresh = static_cast<kept_target*>(mem_calloc(slots, sizeof(kept_target)));
+  if (fresh == nullptr) return false;
+  for (std::size_t i = 0; i < target_slots_; ++i) {
+    const kept_target& k = targets_[i];
+    if (k.text == nullptr) continue;
+    std::size_t at = k.hash & (slots - 1);
+    while (fresh[at].text != nullptr) at = (at + 1) & (slots - 1);
+    fresh[at] = k;
+  }
+  mem_free(targets_);
+  targets_ = fresh;
+  target_slots_ = slots;
+  return true;
+}
+
 std::size_t RecordMemory::list_bytes(int cls) {
   const std::size_t room = std::size_t{1} << cls;
   return room * sizeof(hit) + (room >= kIndexedRoom ? 2 * room * sizeof(std::uint32_t) : 0);
@@ -146,7 +190,7 @@ hit* RecordMemory::grow_list(hit* list, std::int32_t count) {
   if (room >= kIndexedRoom) {
     std::memset(slots_of(bigger, room), 0, 2 * std::size_t{room} * sizeof(std::uint32_t));
     for (std::int32_t i = 0; i < count; ++i) {
-      *probe(bigger, room, bigger[i].target, hash_target(bigger[i].target)) = static_cast<std::uint32_t>(i) + 1;
+      *probe(bigger, room, bigger[i].target) = static_cast<std::uint32_t>(i) + 1;
     }
   }
   release_list(list, count);
@@ -181,22 +225,27 @@ void free_elem(elem& r, RecordMemory& memory) {
 std::int32_t find_target(hit* list, std::int32_t count, const char* target) {
   const std::uint32_t room = room_of(count);
   if (room >= kIndexedRoom) {
-    const std::uint32_t slot = *probe(list, room, target, hash_target(target));
+    const std::uint32_t slot = *probe(list, room, target);
     return static_cast<std::int32_t>(slot) - 1;
   }
   for (std::int32_t i = 0; i < count; ++i) {
-    if (std::strcmp(list[i].target, target) == 0) return i;
+    if (list[i].target == target) return i;
   }
   return -1;
 }
 
 add_result add_hit(elem& r, std::int32_t mate, const hit& h, RecordMemory& memory) {
+  const char* kept = memory.keep_target(h.target);
+  if (kept == nullptr) return add_result::alloc_failed;
+  return add_kept_hit(r, mate, hit{kept, h.col3, h.col7}, memory);
+}
+
+add_result add_kept_hit(elem& r, std::int32_t mate, const hit& h, RecordMemory& memory) {
   hit*& list = mate == 1 ? r.hits1 : r.hits2;
   std::int32_t& count = mate == 1 ? r.n_hits1 : r.n_hits2;
-  if (find_target(list, count, h.target) >= 0) return add_result::duplicate;
+  const char* target = h.target;
+  if (find_target(list, count, target) >= 0) return add_result::duplicate;
   if (count == INT32_MAX) return add_result::alloc_failed;
-  const char* target = memory.copy(h.target);
-  if (target == nullptr) return add_result::alloc_failed;
   // A list is full when its count is 0 or a power of two.
   if (count == 0 || std::has_single_bit(static_cast<std::uint32_t>(count))) {
     hit* bigger = memory.grow_list(list, count);
@@ -204,7 +253,7 @@ add_result add_hit(elem& r, std::int32_t mate, const hit& h, RecordMemory& memor
     list = bigger;
   }
   const std::uint32_t room = room_of(count + 1);
-  if (room >= kIndexedRoom) *probe(list, room, target, hash_target(target)) = static_cast<std::uint32_t>(count) + 1;
+  if (room >= kIndexedRoom) *probe(list, room, target) = static_cast<std::uint32_t>(count) + 1;
   list[count++] = hit{target, h.col3, h.col7};
   return add_result::added;
 }
@@ -511,12 +560,12 @@ std::size_t format_g(double value, char* out) {
 
 namespace {
 
-// parse_Blast_Line's work, also giving the name's length. With kReadAhead,
+// parse_Blast_Line's work, also giving the name's and the target's lengths. With kReadAhead,
 // the bytes up to 63 past the line's end may be read (a LineReader's lines):
 // blocks are then loaded where they lie instead of being copied first.
 template <bool kReadAhead>
 bool split_hit_line(char* line, std::size_t length, hit& h, char*& name, std::size_t& name_length,
-                    std::int32_t& mate) {
+                    std::size_t& target_length, std::int32_t& mate) {
   // One pass over the line, 64 bytes at a time: a field starts at a non-TAB
   // byte after a TAB (or at the line start) and ends at a TAB after a non-TAB.
   constexpr int kWanted = 9;
@@ -583,6 +632,7 @@ bool split_hit_line(char* line, std::size_t length, hit& h, char*& name, std::si
   name = field1;
   name_length = length1 - 2;
   h.target = line + starts[8];
+  target_length = ends[8] - starts[8];
   h.col3 = parse_number(line + starts[2], ends[2] - starts[2]);
   h.col7 = parse_number(line + starts[6], ends[6] - starts[6]);
   return true;
@@ -592,7 +642,8 @@ bool split_hit_line(char* line, std::size_t length, hit& h, char*& name, std::si
 
 bool parse_Blast_Line(char* line, std::size_t length, hit& h, char*& name, std::int32_t& mate) {
   std::size_t name_length;
-  return split_hit_line<false>(line, length, h, name, name_length, mate);
+  std::size_t target_length;
+  return split_hit_line<false>(line, length, h, name, name_length, target_length, mate);
 }
 
 // ----------------------------------------------------------------- output --
@@ -879,10 +930,13 @@ class Loader {
       const bool quiet = length == 0 || line[0] == '#';
       parsed_hit& p = batch_[batch_size_];
       static_assert(LineReader::kReadAhead >= 64, "the splitter loads 64-byte blocks");
-      if (!split_hit_line<true>(line, length, p.h, p.name, p.name_length, mate)) {
+      std::size_t target_length;
+      if (!split_hit_line<true>(line, length, p.h, p.name, p.name_length, target_length, mate)) {
         if (!quiet && stats.skipped++ == 0) stats.first_skipped = line_number;
         continue;
       }
+      p.h.target = table_.memory().keep_target(std::string_view(p.h.target, target_length));
+      if (p.h.target == nullptr) return load_status::alloc_failed;
       p.mate = mate;
       if (++batch_size_ == kFindBatch && !file_batch()) return load_status::alloc_failed;
     }
@@ -916,17 +970,10 @@ class Loader {
     }
     kb_find_batch_str(index_, names, found, lookups);
 
-    // Filing reads the mate's list and every target in it: fetch the lists
-    // of all found records first, then the targets, so those misses overlap too.
+    // Filing reads the mate's list (its targets are compared as pointers):
+    // fetch the lists of all found records first, so those misses overlap too.
     for (int k = 0; k < batch_size_; ++k) {
       if (const elem* r = found[lookup_of[k]]) __builtin_prefetch(batch_[k].mate == 1 ? r->hits1 : r->hits2);
-    }
-    for (int k = 0; k < batch_size_; ++k) {
-      if (const elem* r = found[lookup_of[k]]) {
-        const hit* list = batch_[k].mate == 1 ? r->hits1 : r->hits2;
-        const std::int32_t count = std::min(batch_[k].mate == 1 ? r->n_hits1 : r->n_hits2, 4);
-        for (std::int32_t i = 0; i < count; ++i) __builtin_prefetch(list[i].target);
-      }
     }
 
     int deferred = 0;
@@ -934,7 +981,7 @@ class Loader {
       elem* r = found[lookup_of[k]];
       if (r == nullptr) {
         batch_[deferred++] = batch_[k];
-      } else if (add_hit(*r, batch_[k].mate, batch_[k].h, table_.memory()) == add_result::alloc_failed) {
+      } else if (add_kept_hit(*r, batch_[k].mate, batch_[k].h, table_.memory()) == add_result::alloc_failed) {
         return false;
       }
     }
@@ -963,12 +1010,12 @@ class Loader {
     last_length_ = p.name_length;
     if (r != nullptr) {
       last_ = r;
-      return add_hit(*r, p.mate, p.h, table_.memory()) != add_result::alloc_failed;
+      return add_kept_hit(*r, p.mate, p.h, table_.memory()) != add_result::alloc_failed;
     }
     const char* kept_name = table_.memory().copy(std::string_view(p.name, p.name_length));
     if (kept_name == nullptr) return false;
     elem fresh = init_blast(kept_name);
-    last_ = add_hit(fresh, p.mate, p.h, table_.memory()) == add_result::alloc_failed
+    last_ = add_kept_hit(fresh, p.mate, p.h, table_.memory()) == add_result::alloc_failed
                 ? nullptr
                 : kb_insert_str(index_, fresh);
     if (last_ == nullptr) {

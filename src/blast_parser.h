@@ -11,7 +11,7 @@ namespace pairhits {
 
 // One hit kept for one mate of one read.
 struct hit {
-  const char* target;  // zero-terminated, owned by the run's RecordMemory
+  const char* target;  // zero-terminated, kept once per distinct text by the run's RecordMemory
   double col3;
   double col7;
 };
@@ -29,9 +29,11 @@ struct elem {
 static_assert(std::is_trivially_copyable_v<elem>, "index nodes move records with memmove");
 
 // Holds the strings and hit lists of all records of a run. Strings are only
-// released all together, so they are packed into large blocks. Hit lists come
-// in capacities of powers of two; a released list is kept for reuse by a list
-// of the same capacity. Everything is released when the RecordMemory goes.
+// released all together, so they are packed into large blocks; a target's
+// text is kept once however many hits name it, so equal targets are one
+// pointer. Hit lists come in capacities of powers of two; a released list is
+// kept for reuse by a list of the same capacity. Everything is released when
+// the RecordMemory goes.
 class RecordMemory {
  public:
   RecordMemory() = default;
@@ -41,6 +43,11 @@ class RecordMemory {
 
   // A zero-terminated copy of `text`, or null if memory ran out.
   const char* copy(std::string_view text);
+
+  // The kept copy of a target's text, made on its first request; every
+  // request for the same text returns the same pointer. Null if memory ran
+  // out. `text` holds no zero byte.
+  const char* keep_target(std::string_view text);
 
   // A list with room for twice `count` hits (one if count is 0) holding the
   // `count` hits of the full list `list`, which is released. Long lists also
@@ -69,6 +76,17 @@ class RecordMemory {
   region text_;
   region lists_;
   hit* free_lists_[kPooledClasses + 1] = {};  // released lists by capacity class
+
+  // The kept targets: open addressing, at most half full.
+  struct kept_target {
+    const char* text;      // null: empty slot
+    std::uint32_t hash;    // of the text; also places the slot
+    std::uint32_t length;  // the text's length, or UINT32_MAX for that length or more
+  };
+  bool grow_targets();
+  kept_target* targets_ = nullptr;
+  std::size_t target_slots_ = 0;  // a power of two, or 0
+  std::size_t target_count_ = 0;
 };
 
 // A record with the given name and two empty lists.
@@ -78,15 +96,20 @@ elem init_blast(const char* name);
 // does nothing. The record itself lives in an index node.
 void free_elem(elem& r, RecordMemory& memory);
 
-// The position of `target` among the `count` hits of a list, or -1.
+// The position of `target`, a text kept by the run's RecordMemory (see
+// keep_target), among the `count` hits of a list, or -1.
 std::int32_t find_target(hit* list, std::int32_t count, const char* target);
 
 enum class add_result { added, duplicate, alloc_failed };
 
 // Files h under mate 1 if `mate` is 1 and under mate 2 otherwise, unless that
 // list already holds h's target: the first hit of a target is the one kept.
-// A newly kept target's text is copied into `memory`.
+// h.target may be any zero-terminated text; the hit filed holds the text
+// kept by `memory`.
 add_result add_hit(elem& r, std::int32_t mate, const hit& h, RecordMemory& memory);
+
+// The same, for a hit whose target is already a text kept by `memory`.
+add_result add_kept_hit(elem& r, std::int32_t mate, const hit& h, RecordMemory& memory);
 
 // Splits a hit line at TABs in place. Fields are maximal runs of non-TAB
 // bytes, numbered from 1. Field 1 sets `mate` to 1 if it contains "/1" and

@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <set>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "blast_parser.h"
 
@@ -101,6 +104,34 @@ TEST(ParseBlastLine, MateMarksAtEveryPlace) {
       }
     }
   }
+}
+
+// Lists compare targets by pointer, which is only right if every request
+// for one text gets one pointer and different texts never share one, also
+// across the growth of the table of kept targets and for texts that differ
+// only in length or in their last byte.
+TEST(RecordMemory, KeepsEachTargetOnce) {
+  RecordMemory memory;
+  std::vector<std::string> texts;
+  for (int i = 0; i < 5000; ++i) texts.push_back("target_" + std::to_string(i));
+  texts.push_back("");
+  texts.push_back("target_1x");
+  texts.push_back(std::string(300, 'x'));
+  texts.push_back(std::string(301, 'x'));
+  std::map<std::string, const char*> first;
+  for (int round = 0; round < 2; ++round) {
+    for (const std::string& t : texts) {
+      const char* kept = memory.keep_target(t);
+      ASSERT_NE(kept, nullptr);
+      ASSERT_EQ(std::string(kept), t);
+      auto [it, fresh] = first.emplace(t, kept);
+      ASSERT_EQ(fresh, round == 0) << t;
+      ASSERT_EQ(it->second, kept) << t;
+    }
+  }
+  std::set<const char*> distinct;
+  for (const auto& [text, kept] : first) distinct.insert(kept);
+  EXPECT_EQ(distinct.size(), texts.size());
 }
 
 std::uint64_t bits(double d) {
