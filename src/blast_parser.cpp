@@ -795,14 +795,47 @@ class ReportWriter {
 
 // The read index and the strings of one run. Whatever way the run ends, every
 // record's lists, every node and every string are released exactly once.
+// Calls visit(record) for every record in name order, calling touch(record)
+// a few records earlier. Records lie in nodes in name order, but what they
+// point to was allocated in the order the table named them: in a large,
+// scattered table each record's strings and lists are cache misses, which
+// touch can start early (prefetch) so that they overlap. Stops early when
+// visit returns false, and then returns false.
+template <typename Touch, typename Visit>
+bool walk_ahead(const read_index* index, Touch touch, Visit visit) {
+  constexpr int kAhead = 16;
+  kb_walk w;
+  kb_walk ahead;
+  kb_walk_first_str(index, ahead);
+  for (int k = 0; k < kAhead && kb_walk_valid(ahead); ++k) {
+    touch(kb_walk_record(ahead));
+    kb_walk_next_str(index, ahead);
+  }
+  for (kb_walk_first_str(index, w); kb_walk_valid(w); kb_walk_next_str(index, w)) {
+    if (kb_walk_valid(ahead)) {
+      touch(kb_walk_record(ahead));
+      kb_walk_next_str(index, ahead);
+    }
+    if (!visit(kb_walk_record(w))) return false;
+  }
+  return true;
+}
+
+void fetch_lists(const elem& r) {
+  __builtin_prefetch(r.hits1);
+  __builtin_prefetch(r.hits2);
+}
+
 class ReadTable {
  public:
   ReadTable() : index_(kb_init_str(512)) {}
   ~ReadTable() {
     if (index_ == nullptr) return;
-    kb_walk w;
-    for (kb_walk_first_str(index_, w); kb_walk_valid(w); kb_walk_next_str(index_, w)) {
-      free_elem(kb_walk_record(w), memory_);
+    if (!lists_released_) {
+      walk_ahead(index_, fetch_lists, [this](elem& r) {
+        free_elem(r, memory_);
+        return true;
+      });
     }
     kb_free_str(index_);
   }
@@ -813,9 +846,14 @@ class ReadTable {
   read_index* index() const { return index_; }
   RecordMemory& memory() { return memory_; }
 
+  // Says that every record's lists have been released (a completed report
+  // does that), so the teardown need not visit the records again.
+  void lists_released() { lists_released_ = true; }
+
  private:
   read_index* index_;
   RecordMemory memory_;
+  bool lists_released_ = false;
 };
 
 
@@ -826,7 +864,10 @@ class ReadTable {
 class NameFilter {
  public:
   NameFilter() = default;
-  ~NameFilter() { mem_free(words_); }
+  ~NameFilter() {
+    mem_free(words_);
+    mem_free(hashes_);
+  }
   NameFilter(const NameFilter&) = delete;
   NameFilter& operator=(const NameFilter&) = delete;
 
@@ -834,11 +875,12 @@ class NameFilter {
     return words_ == nullptr || (words_[word_of(hash)] & bits_of(hash)) == bits_of(hash);
   }
 
-  // Records a name just inserted into `index`; when the filter gets too full
-  // it is rebuilt, larger, from the index. False if memory ran out.
-  bool add(std::uint64_t hash, const read_index* index) {
-    ++names_;
-    if (names_ * kBitsPerName > word_count_ * 64) return rebuild(index);
+  // Records the hash of a name just inserted into the index; when the filter
+  // gets too full it is rebuilt, larger. False if memory ran out.
+  bool add(std::uint64_t hash) {
+    if (names_ == hash_room_ && !grow_hashes()) return false;
+    hashes_[names_++] = hash;
+    if (names_ * kBitsPerName > word_count_ * 64) return rebuild();
     words_[word_of(hash)] |= bits_of(hash);
     return true;
   }
@@ -851,7 +893,19 @@ class NameFilter {
     return (std::uint64_t{1} << (hash & 63)) | (std::uint64_t{1} << ((hash >> 6) & 63));
   }
 
-  bool rebuild(const read_index* index) {
+  bool grow_hashes() {
+    const std::size_t room = hash_room_ == 0 ? 1024 : 2 * hash_room_;
+    auto* bigger = static_cast<std::uint64_t*>(mem_realloc(hashes_, room * sizeof(std::uint64_t)));
+    if (bigger == nullptr) return false;
+    hashes_ = bigger;
+    hash_room_ = room;
+    return true;
+  }
+
+  // The names' hashes are kept in a plain array (8 bytes a name) because
+  // rebuilding from the names themselves would visit them in the index's
+  // order: in a large table, a cache miss for every name.
+  bool rebuild() {
     // Growing fourfold keeps the rebuilds' total work below half the names.
     std::size_t count = word_count_ == 0 ? 2048 : word_count_;
     while (names_ * kBitsPerName > count * 64) count *= 4;
@@ -860,17 +914,14 @@ class NameFilter {
     mem_free(words_);
     words_ = fresh;
     word_count_ = count;
-    kb_walk w;
-    for (kb_walk_first_str(index, w); kb_walk_valid(w); kb_walk_next_str(index, w)) {
-      const char* name = kb_walk_record(w).name;
-      const std::uint64_t hash = hash_name(name, std::strlen(name));
-      words_[word_of(hash)] |= bits_of(hash);
-    }
+    for (std::size_t i = 0; i < names_; ++i) words_[word_of(hashes_[i])] |= bits_of(hashes_[i]);
     return true;
   }
 
   std::uint64_t* words_ = nullptr;
   std::size_t word_count_ = 0;
+  std::uint64_t* hashes_ = nullptr;  // of every name added
+  std::size_t hash_room_ = 0;
   std::size_t names_ = 0;
 };
 
@@ -948,24 +999,34 @@ class Loader {
     elem* found[kFindBatch + 1];
     found[kFindBatch] = nullptr;  // the answer for names certainly new
     int lookup_of[kFindBatch];    // which lookup answers each line
+    bool first_of_run[kFindBatch];  // whether a line's name differs from the line before's
+    int runs = 0;
+    for (int k = 0; k < batch_size_; ++k) {
+      parsed_hit& p = batch_[k];
+      first_of_run[k] = k == 0 || !same_name(batch_[k - 1], p);
+      if (first_of_run[k]) {
+        p.hash = hash_name(p.name, p.name_length);
+        ++runs;
+      } else {
+        p.hash = batch_[k - 1].hash;
+      }
+    }
+    // A name certainly new needs no lookup, except in a scattered table,
+    // whose lines rarely follow one of the same read: there the lookup brings
+    // the new name's insertion path into cache alongside the others. In a
+    // table whose reads come in blocks, new names land near each other, that
+    // path is warm already and the lookup would only cost comparisons.
+    const bool scattered = 4 * runs > 3 * batch_size_;
     int lookups = 0;
     for (int k = 0; k < batch_size_; ++k) {
       parsed_hit& p = batch_[k];
-      if (k > 0 && same_name(batch_[k - 1], p)) {
-        p.hash = batch_[k - 1].hash;
+      if (!first_of_run[k]) {
         lookup_of[k] = lookup_of[k - 1];
+      } else if (scattered || known_.may_contain(p.hash)) {
+        names[lookups] = p.name;
+        lookup_of[k] = lookups++;
       } else {
-        p.hash = hash_name(p.name, p.name_length);
-        // A name certainly new needs no lookup, except that in a scattered
-        // table the lookup brings its insertion path into cache alongside
-        // the others; in a table whose new reads come in blocks, that path is
-        // warm already and the lookup would only cost comparisons.
-        if (scattered_ || known_.may_contain(p.hash)) {
-          names[lookups] = p.name;
-          lookup_of[k] = lookups++;
-        } else {
-          lookup_of[k] = kFindBatch;
-        }
+        lookup_of[k] = kFindBatch;
       }
     }
     kb_find_batch_str(index_, names, found, lookups);
@@ -985,8 +1046,6 @@ class Loader {
         return false;
       }
     }
-    // Mostly lines of reads seen before, far apart: the table is scattered.
-    scattered_ = 2 * (batch_size_ - deferred) > batch_size_;
     batch_size_ = 0;
     for (int k = 0; k < deferred; ++k) {
       if (!file_one(batch_[k])) return false;
@@ -1022,7 +1081,7 @@ class Loader {
       free_elem(fresh, table_.memory());
       return false;
     }
-    return known_.add(p.hash, index_);
+    return known_.add(p.hash);
   }
 
   ReadTable& table_;
@@ -1034,7 +1093,6 @@ class Loader {
   NameFilter known_;
   parsed_hit batch_[kFindBatch];
   int batch_size_ = 0;
-  bool scattered_ = false;  // whether most lines of the last batch had records already
 };
 
 load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_stats& stats) {
@@ -1045,18 +1103,21 @@ load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_sta
 // Prints every target that both mates of a read hit, releasing each record's
 // lists once printed. Returns false on a write error.
 bool report(ReadTable& table, ReportWriter& out) {
-  read_index* index = table.index();
-  kb_walk w;
-  for (kb_walk_first_str(index, w); kb_walk_valid(w); kb_walk_next_str(index, w)) {
-    elem& r = kb_walk_record(w);
+  const auto touch = [](const elem& r) {
+    fetch_lists(r);
+    __builtin_prefetch(r.name);
+  };
+  const bool written = walk_ahead(table.index(), touch, [&](elem& r) {
     // Targets are distinct within a list: each of mate 1's has one partner at most.
     for (std::int32_t i = 0; i < r.n_hits1; ++i) {
       const std::int32_t j = find_target(r.hits2, r.n_hits2, r.hits1[i].target);
       if (j >= 0) out.line(r.name, r.hits1[i], r.hits2[j]);
     }
     free_elem(r, table.memory());
-    if (out.failed()) return false;
-  }
+    return !out.failed();
+  });
+  if (!written) return false;
+  table.lists_released();
   out.flush();
   return !out.failed();
 }
