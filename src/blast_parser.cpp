@@ -560,12 +560,14 @@ std::size_t format_g(double value, char* out) {
 
 namespace {
 
-// parse_Blast_Line's work, also giving the name's and the target's lengths. With kReadAhead,
-// the bytes up to 63 past the line's end may be read (a LineReader's lines):
-// blocks are then loaded where they lie instead of being copied first.
-template <bool kReadAhead>
+// parse_Blast_Line's work, also giving the name's and the target's lengths.
+// With kReadAhead, the bytes up to 63 past the line's end may be read (a
+// LineReader's lines): blocks are then loaded where they lie instead of
+// being copied first. convert(field, length, column) gives the value of
+// column 3 or 7 from its zero-terminated text.
+template <bool kReadAhead, typename Convert>
 bool split_hit_line(char* line, std::size_t length, hit& h, char*& name, std::size_t& name_length,
-                    std::size_t& target_length, std::int32_t& mate) {
+                    std::size_t& target_length, std::int32_t& mate, Convert&& convert) {
   // One pass over the line, 64 bytes at a time: a field starts at a non-TAB
   // byte after a TAB (or at the line start) and ends at a TAB after a non-TAB.
   constexpr int kWanted = 9;
@@ -633,8 +635,8 @@ bool split_hit_line(char* line, std::size_t length, hit& h, char*& name, std::si
   name_length = length1 - 2;
   h.target = line + starts[8];
   target_length = ends[8] - starts[8];
-  h.col3 = parse_number(line + starts[2], ends[2] - starts[2]);
-  h.col7 = parse_number(line + starts[6], ends[6] - starts[6]);
+  h.col3 = convert(line + starts[2], ends[2] - starts[2], 3);
+  h.col7 = convert(line + starts[6], ends[6] - starts[6], 7);
   return true;
 }
 
@@ -643,7 +645,8 @@ bool split_hit_line(char* line, std::size_t length, hit& h, char*& name, std::si
 bool parse_Blast_Line(char* line, std::size_t length, hit& h, char*& name, std::int32_t& mate) {
   std::size_t name_length;
   std::size_t target_length;
-  return split_hit_line<false>(line, length, h, name, name_length, target_length, mate);
+  return split_hit_line<false>(line, length, h, name, name_length, target_length, mate,
+                               [](const char* field, std::size_t n, int) { return parse_number(field, n); });
 }
 
 // ----------------------------------------------------------------- output --
@@ -925,6 +928,43 @@ class NameFilter {
   std::size_t names_ = 0;
 };
 
+// Recent conversions of one column's numbers, by their text. BLAST's
+// columns repeat a small set of texts (identities of alignments of one
+// length, e-values of whole bit scores): a real table of 6 400 hits holds
+// 140 distinct identities and 46 distinct e-values.
+class NumberMemo {
+ public:
+  // The value of a zero-terminated field of `length` bytes, from which 16
+  // bytes may be read (a LineReader's line lets a scanner read ahead).
+  double convert(const char* field, std::size_t length) {
+    if (length > 16) return parse_number(field, length);
+    std::uint64_t low;
+    std::uint64_t high;
+    std::memcpy(&low, field, 8);
+    std::memcpy(&high, field + 8, 8);
+    low &= low_bytes(std::min<std::size_t>(length, 8));
+    high &= low_bytes(length > 8 ? length - 8 : 0);
+    const std::uint64_t key = (low * 0x9e3779b97f4a7c15u) ^ (high * 0xc2b2ae3d27d4eb4fu) ^ length;
+    entry& e = entries_[(key * 0xff51afd7ed558ccdu) >> (64 - kBits)];
+    if (e.length != length || e.low != low || e.high != high) {
+      e = {low, high, parse_number(field, length), static_cast<std::uint32_t>(length)};
+    }
+    return e.value;
+  }
+
+ private:
+  static std::uint64_t low_bytes(std::size_t n) { return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1; }
+
+  struct entry {
+    std::uint64_t low;
+    std::uint64_t high;
+    double value;
+    std::uint32_t length;  // 0: empty (fields are never empty)
+  };
+  static constexpr int kBits = 9;
+  entry entries_[1 << kBits] = {};
+};
+
 enum class load_status { ok, alloc_failed, realloc_failed, read_failed };
 
 struct load_stats {
@@ -982,7 +1022,10 @@ class Loader {
       parsed_hit& p = batch_[batch_size_];
       static_assert(LineReader::kReadAhead >= 64, "the splitter loads 64-byte blocks");
       std::size_t target_length;
-      if (!split_hit_line<true>(line, length, p.h, p.name, p.name_length, target_length, mate)) {
+      const auto convert = [this](const char* field, std::size_t n, int column) {
+        return (column == 3 ? col3_ : col7_).convert(field, n);
+      };
+      if (!split_hit_line<true>(line, length, p.h, p.name, p.name_length, target_length, mate, convert)) {
         if (!quiet && stats.skipped++ == 0) stats.first_skipped = line_number;
         continue;
       }
@@ -1091,6 +1134,8 @@ class Loader {
   elem* last_ = nullptr;
   std::size_t last_length_ = 0;
   NameFilter known_;
+  NumberMemo col3_;
+  NumberMemo col7_;
   parsed_hit batch_[kFindBatch];
   int batch_size_ = 0;
 };

@@ -277,6 +277,37 @@ TEST(Run, LongListsAgreeWithPlainModel) {
   }
 }
 
+TEST(Run, NumberTextsSharingPrefixesKeepTheirOwnValues) {
+  // Conversions are remembered by the field's text: texts that agree in
+  // their first 8 or 16 bytes, or are prefixes of one another, must not be
+  // taken for each other, in whatever order they come.
+  std::vector<std::string> texts;
+  for (int k = 0; k < 20; ++k) {
+    const std::string zeros(static_cast<std::size_t>(k), '0');
+    texts.push_back("0." + zeros + "1");
+    texts.push_back("0." + zeros + "12");
+    texts.push_back("1e" + std::to_string(k));
+    texts.push_back("1e-" + std::to_string(k));
+    texts.push_back("-0." + zeros + "3");
+  }
+  // Same length, same first 8 bytes; and same length, same bytes 9 to 16.
+  for (int n = 0; n < 1000; ++n) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0.000000%03d", n);
+    texts.push_back(text);
+    std::snprintf(text, sizeof text, "%03d.00000000001", n);
+    texts.push_back(text);
+  }
+  std::mt19937 random(17);
+  std::string table;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string read = "r" + std::to_string(i / 2);
+    table += hit_line(read + (i % 2 == 0 ? "/1" : "/2"), texts[random() % texts.size()],
+                      texts[random() % texts.size()], "T");
+  }
+  ASSERT_EQ(run(table).out, model(table));
+}
+
 TEST(Run, AgreesWithPlainModelAcrossReadBuffers) {
   // Tables of several MiB: batches of lines meet the reader's buffer border.
   std::mt19937 random(31);
