@@ -128,23 +128,33 @@ const char* RecordMemory::copy(std::string_view text) {
   return place;
 }
 
+namespace {
+// The first bytes of a text, up to 8, as one word (the rest zero).
+std::uint64_t head_word(std::string_view text) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, text.data(), std::min<std::size_t>(text.size(), 8));
+  return word;
+}
+}  // namespace
+
 const char* RecordMemory::keep_target(std::string_view text) {
   if (2 * (target_count_ + 1) > target_slots_ && !grow_targets()) return nullptr;
   const auto hash = static_cast<std::uint32_t>(hash_name(text.data(), text.size()) >> 32);
   const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), UINT32_MAX));
+  const std::uint64_t head = head_word(text);
   const std::size_t mask = target_slots_ - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
     kept_target& k = targets_[at];
     if (k.text == nullptr) {
       const char* kept = copy(text);
       if (kept == nullptr) return nullptr;
-      k = {kept, hash, length};
+      k = {kept, head, hash, length};
       ++target_count_;
       return kept;
     }
-    if (k.hash == hash && k.length == length &&
-        (length < UINT32_MAX ? std::memcmp(k.text, text.data(), length) == 0
-                             : std::string_view(k.text) == text)) {
+    if (k.hash == hash && k.length == length && k.head == head &&
+        (length <= 8 || (length < UINT32_MAX ? std::memcmp(k.text + 8, text.data() + 8, length - 8) == 0
+                                             : std::string_view(k.text) == text))) {
       return k.text;
     }
   }

@@ -80,6 +80,7 @@ class RecordMemory {
   // The kept targets: open addressing, at most half full.
   struct kept_target {
     const char* text;      // null: empty slot
+    std::uint64_t head;    // the text's first 8 bytes (zero-padded): short texts compare in one step
     std::uint32_t hash;    // of the text; also places the slot
     std::uint32_t length;  // the text's length, or UINT32_MAX for that length or more
   };
