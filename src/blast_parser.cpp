@@ -34,6 +34,31 @@ struct RecordMemory::block {
 namespace {
 constexpr std::size_t kMaxBlockBytes = 256 * 1024;
 
+// The low n bytes (n <= 8) of a word.
+std::uint64_t low_bytes(std::size_t n) { return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1; }
+
+// The n <= 8 bytes at p as a word, the rest zero. With kReadAhead, 8 bytes
+// at p may be read (text in a LineReader's buffer): one load instead of a
+// copy of unknown size, which stalls the load that follows it.
+template <bool kReadAhead = false>
+std::uint64_t word_of_bytes(const char* p, std::size_t n) {
+  std::uint64_t word = 0;
+  if constexpr (kReadAhead) {
+    std::memcpy(&word, p, 8);
+    return word & low_bytes(n);
+  }
+  std::memcpy(&word, p, n);
+  return word;
+}
+
+std::uint64_t finish_hash(std::uint64_t h) {
+  h *= 0xff51afd7ed558ccdu;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53u;
+  return h ^ (h >> 33);
+}
+
+template <bool kReadAhead = false>
 std::uint64_t hash_name(const char* name, std::size_t length) {
   std::uint64_t h = 0x243f6a8885a308d3u ^ length;
   std::size_t i = 0;
@@ -43,12 +68,7 @@ std::uint64_t hash_name(const char* name, std::size_t length) {
     h = (h ^ word) * 0x9e3779b97f4a7c15u;
     h ^= h >> 29;
   }
-  std::uint64_t tail = 0;
-  std::memcpy(&tail, name + i, length - i);
-  h = (h ^ tail) * 0xff51afd7ed558ccdu;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53u;
-  return h ^ (h >> 33);
+  return finish_hash(h ^ word_of_bytes<kReadAhead>(name + i, length - i));
 }
 
 // Lists with room for this many hits or more carry, after their hits, a
@@ -128,20 +148,17 @@ const char* RecordMemory::copy(std::string_view text) {
   return place;
 }
 
-namespace {
-// The first bytes of a text, up to 8, as one word (the rest zero).
-std::uint64_t head_word(std::string_view text) {
-  std::uint64_t word = 0;
-  std::memcpy(&word, text.data(), std::min<std::size_t>(text.size(), 8));
-  return word;
-}
-}  // namespace
-
 const char* RecordMemory::keep_target(std::string_view text) {
+  return keep_target(text, word_of_bytes(text.data(), std::min<std::size_t>(text.size(), 8)));
+}
+
+const char* RecordMemory::keep_target(std::string_view text, std::uint64_t head) {
   if (2 * (target_count_ + 1) > target_slots_ && !grow_targets()) return nullptr;
-  const auto hash = static_cast<std::uint32_t>(hash_name(text.data(), text.size()) >> 32);
+  // A short text is all in its head word.
+  const std::uint64_t full_hash = text.size() <= 8 ? finish_hash(head ^ (text.size() << 56))
+                                                   : hash_name(text.data(), text.size());
+  const auto hash = static_cast<std::uint32_t>(full_hash >> 32);
   const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), UINT32_MAX));
-  const std::uint64_t head = head_word(text);
   const std::size_t mask = target_slots_ - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
     kept_target& k = targets_[at];
@@ -963,8 +980,6 @@ class NumberMemo {
   }
 
  private:
-  static std::uint64_t low_bytes(std::size_t n) { return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1; }
-
   struct entry {
     std::uint64_t low;
     std::uint64_t high;
@@ -1039,7 +1054,9 @@ class Loader {
         if (!quiet && stats.skipped++ == 0) stats.first_skipped = line_number;
         continue;
       }
-      p.h.target = table_.memory().keep_target(std::string_view(p.h.target, target_length));
+      p.h.target = table_.memory().keep_target(
+          std::string_view(p.h.target, target_length),
+          word_of_bytes<true>(p.h.target, std::min<std::size_t>(target_length, 8)));
       if (p.h.target == nullptr) return load_status::alloc_failed;
       p.mate = mate;
       if (++batch_size_ == kFindBatch && !file_batch()) return load_status::alloc_failed;
@@ -1058,7 +1075,7 @@ class Loader {
       parsed_hit& p = batch_[k];
       first_of_run[k] = k == 0 || !same_name(batch_[k - 1], p);
       if (first_of_run[k]) {
-        p.hash = hash_name(p.name, p.name_length);
+        p.hash = hash_name<true>(p.name, p.name_length);
         ++runs;
       } else {
         p.hash = batch_[k - 1].hash;

@@ -48,6 +48,9 @@ class RecordMemory {
   // request for the same text returns the same pointer. Null if memory ran
   // out. `text` holds no zero byte.
   const char* keep_target(std::string_view text);
+  // The same, given the text's first bytes up to 8 as a word (the rest zero,
+  // byte 0 lowest), which the caller may have at hand more cheaply.
+  const char* keep_target(std::string_view text, std::uint64_t head);
 
   // A list with room for twice `count` hits (one if count is 0) holding the
   // `count` hits of the full list `list`, which is released. Long lists also
