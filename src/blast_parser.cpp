@@ -1019,6 +1019,10 @@ struct parsed_hit {
 // records of different names are independent, so the result is the same as
 // filing the lines one by one.
 class Loader {
+  // Lines come from a LineReader, after whose lines the splitter may load a
+  // whole 64-byte block, the number memo 16 bytes and the hashes a word.
+  static_assert(LineReader::kReadAhead >= 64);
+
  public:
   explicit Loader(ReadTable& table) : table_(table), index_(table.index()) {}
 
@@ -1045,7 +1049,6 @@ class Loader {
       ++line_number;
       const bool quiet = length == 0 || line[0] == '#';
       parsed_hit& p = batch_[batch_size_];
-      static_assert(LineReader::kReadAhead >= 64, "the splitter loads 64-byte blocks");
       std::size_t target_length;
       const auto convert = [this](const char* field, std::size_t n, int column) {
         return (column == 3 ? col3_ : col7_).convert(field, n);
