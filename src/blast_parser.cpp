@@ -367,12 +367,17 @@ constexpr bool kExtendedProduct = false;
 #endif
 
 // Powers of ten 10^kLowestScale .. 10^kHighestScale, each correctly rounded
-// to long double (strtold rounds correctly).
+// to long double (strtold rounds correctly); none if long double arithmetic
+// is not actually carried out in extended precision, as under emulators
+// such as valgrind.
 constexpr int kLowestScale = -330;
 constexpr int kHighestScale = 310;
 
 const long double* extended_powers_of_ten() {
-  static const long double* const table = [] {
+  static const long double* const table = []() -> const long double* {
+    volatile long double one = 1.0L;
+    volatile long double epsilon = std::numeric_limits<long double>::epsilon();
+    if (one + epsilon == one) return nullptr;
     static long double powers[kHighestScale - kLowestScale + 1];
     for (int s = kLowestScale; s <= kHighestScale; ++s) {
       char text[16];
@@ -393,9 +398,9 @@ const long double* extended_powers_of_ten() {
 // cases, and results outside the normal range of doubles, are refused.
 bool near_product(const decimal& d, double& value) {
   if constexpr (kExtendedProduct) {
-    if (d.scale < kLowestScale || d.scale > kHighestScale || d.mantissa == 0) return false;
-    const long double product =
-        static_cast<long double>(d.mantissa) * extended_powers_of_ten()[d.scale - kLowestScale];
+    const long double* powers = extended_powers_of_ten();
+    if (powers == nullptr || d.scale < kLowestScale || d.scale > kHighestScale || d.mantissa == 0) return false;
+    const long double product = static_cast<long double>(d.mantissa) * powers[d.scale - kLowestScale];
     unsigned char bytes[sizeof(long double)];
     std::memcpy(bytes, &product, sizeof bytes);
     std::uint64_t significand;
