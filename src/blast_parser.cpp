@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -465,63 +466,26 @@ bool six_digits(double magnitude, std::uint32_t& digits, int& exponent) {
   return false;
 }
 
-// Where the TABs and zero bytes are among 64 bytes: bit i for byte i.
-struct byte_masks {
-  std::uint64_t tabs;
-  std::uint64_t zeros;
-};
-
-byte_masks scan_64(const char* p) {
-  byte_masks m{0, 0};
-#if defined(__SSE2__)
-  const __m128i tab = _mm_set1_epi8('\t');
-  const __m128i zero = _mm_setzero_si128();
-  for (int k = 0; k < 4; ++k) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    const auto tab_bits = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, tab)));
-    const auto zero_bits = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
-    m.tabs |= std::uint64_t{tab_bits} << (16 * k);
-    m.zeros |= std::uint64_t{zero_bits} << (16 * k);
-  }
-#else
-  for (int i = 0; i < 64; ++i) {
-    m.tabs |= std::uint64_t{p[i] == '\t'} << i;
-    m.zeros |= std::uint64_t{p[i] == '\0'} << i;
-  }
-#endif
-  return m;
-}
-
-// Where the mate marks "/1" and "/2" start among 64 bytes: bit i when bytes
-// i and i + 1 are such a mark (a mark in the last byte's place is not seen).
-struct suffix_masks {
-  std::uint64_t slash_one;
-  std::uint64_t slash_two;
-};
-
-suffix_masks scan_suffixes(const char* p) {
-  std::uint64_t slashes = 0;
-  std::uint64_t ones = 0;
-  std::uint64_t twos = 0;
+// Where each of the byte values kBytes lies among the 64 bytes at p: bit i
+// of mask k is set when byte i equals the k-th value.
+template <char... kBytes>
+std::array<std::uint64_t, sizeof...(kBytes)> masks_64(const char* p) {
+  constexpr char bytes[] = {kBytes...};
+  std::array<std::uint64_t, sizeof...(kBytes)> masks{};
 #if defined(__SSE2__)
   for (int k = 0; k < 4; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    const auto bits = [&](char c) {
-      return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))))}
-             << (16 * k);
-    };
-    slashes |= bits('/');
-    ones |= bits('1');
-    twos |= bits('2');
+    for (std::size_t b = 0; b < masks.size(); ++b) {
+      const auto bits = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(bytes[b]))));
+      masks[b] |= std::uint64_t{bits} << (16 * k);
+    }
   }
 #else
   for (int i = 0; i < 64; ++i) {
-    slashes |= std::uint64_t{p[i] == '/'} << i;
-    ones |= std::uint64_t{p[i] == '1'} << i;
-    twos |= std::uint64_t{p[i] == '2'} << i;
+    for (std::size_t b = 0; b < masks.size(); ++b) masks[b] |= std::uint64_t{p[i] == bytes[b]} << i;
   }
 #endif
-  return {slashes & (ones >> 1), slashes & (twos >> 1)};
+  return masks;
 }
 
 }  // namespace
@@ -609,7 +573,10 @@ bool split_hit_line(char* line, std::size_t length, hit& h, char*& name, std::si
   int n_ends = 0;
   bool has_zero = false;
   std::uint64_t tab_before = 1;  // the line start counts as a TAB
-  suffix_masks first{};          // of the first block
+  // Where the mate marks "/1" and "/2" start in the first block: bit i when
+  // bytes i and i + 1 are such a mark (one at byte 63 is not seen).
+  std::uint64_t slash_one = 0;
+  std::uint64_t slash_two = 0;
   for (std::size_t base = 0; base < length; base += 64) {
     const std::size_t n = std::min<std::size_t>(64, length - base);
     const char* block = line + base;
@@ -620,10 +587,14 @@ bool split_hit_line(char* line, std::size_t length, hit& h, char*& name, std::si
       block = padded;
     }
     const std::uint64_t valid = n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
-    const byte_masks m = scan_64(block);
-    if (base == 0) first = scan_suffixes(block);
-    const std::uint64_t tabs = m.tabs & valid;
-    has_zero = has_zero || (m.zeros & valid) != 0;
+    const auto [all_tabs, zeros] = masks_64<'\t', '\0'>(block);
+    if (base == 0) {
+      const auto [slashes, ones, twos] = masks_64<'/', '1', '2'>(block);
+      slash_one = slashes & (ones >> 1);
+      slash_two = slashes & (twos >> 1);
+    }
+    const std::uint64_t tabs = all_tabs & valid;
+    has_zero = has_zero || (zeros & valid) != 0;
     const std::uint64_t after_tab = (tabs << 1) | tab_before;
     std::uint64_t field_starts = ~tabs & after_tab & valid;
     std::uint64_t field_ends = tabs & ~after_tab;
@@ -649,8 +620,8 @@ bool split_hit_line(char* line, std::size_t length, hit& h, char*& name, std::si
   if (ends[0] < 64) {
     // A mark at position p lies in field 1 when start <= p and p + 1 < end.
     const std::uint64_t in_field = ((std::uint64_t{1} << (ends[0] - 1)) - 1) >> starts[0] << starts[0];
-    if ((first.slash_one & in_field) != 0) mate = 1;
-    if ((first.slash_two & in_field) != 0) mate = 2;
+    if ((slash_one & in_field) != 0) mate = 1;
+    if ((slash_two & in_field) != 0) mate = 2;
   } else {
     if (contains_suffix(field1, length1, '1')) mate = 1;
     if (contains_suffix(field1, length1, '2')) mate = 2;
@@ -828,8 +799,6 @@ class ReportWriter {
 
 // ------------------------------------------------------------------- run --
 
-// The read index and the strings of one run. Whatever way the run ends, every
-// record's lists, every node and every string are released exactly once.
 // Calls visit(record) for every record in name order, calling touch(record)
 // a few records earlier. Records lie in nodes in name order, but what they
 // point to was allocated in the order the table named them: in a large,
@@ -861,6 +830,8 @@ void fetch_lists(const elem& r) {
   __builtin_prefetch(r.hits2);
 }
 
+// The read index and the strings of one run. Whatever way the run ends, every
+// record's lists, every node and every string are released exactly once.
 class ReadTable {
  public:
   ReadTable() : index_(kb_init_str(512)) {}
@@ -970,12 +941,8 @@ class NumberMemo {
   // bytes may be read (a LineReader's line lets a scanner read ahead).
   double convert(const char* field, std::size_t length) {
     if (length > 16) return parse_number(field, length);
-    std::uint64_t low;
-    std::uint64_t high;
-    std::memcpy(&low, field, 8);
-    std::memcpy(&high, field + 8, 8);
-    low &= low_bytes(std::min<std::size_t>(length, 8));
-    high &= low_bytes(length > 8 ? length - 8 : 0);
+    const std::uint64_t low = word_of_bytes<true>(field, std::min<std::size_t>(length, 8));
+    const std::uint64_t high = word_of_bytes<true>(field + 8, length > 8 ? length - 8 : 0);
     const std::uint64_t key = (low * 0x9e3779b97f4a7c15u) ^ (high * 0xc2b2ae3d27d4eb4fu) ^ length;
     entry& e = entries_[(key * 0xff51afd7ed558ccdu) >> (64 - kBits)];
     if (e.length != length || e.low != low || e.high != high) {
