@@ -125,66 +125,75 @@ elem* kb_find_str(read_index* b, const char* name) {
   }
 }
 
+namespace {
+
+// One of the searches of a batch lookup: the binary search of search_node,
+// level by level, taken one step per round.
+struct batch_search {
+  index_node* node;  // null once the search has ended
+  std::int32_t lo;
+  std::int32_t hi;
+  std::int32_t mid;  // record being fetched for comparison, or -1
+  bool hi_equal;
+  bool entered;      // whether lo and hi are set up for node
+};
+
+void enter_node(batch_search& q, index_node* x, std::size_t node_bytes) {
+  q = {x, 0, 0, -1, false, false};
+  const char* bytes = reinterpret_cast<const char*>(x);
+  for (std::size_t offset = 0; offset < node_bytes; offset += 64) __builtin_prefetch(bytes + offset);
+}
+
+// Does one comparison (or sets up a node just entered) and prefetches what
+// the search needs next. Returns false once the search has ended, with
+// `found` set to the record or left null.
+bool step(const read_index* b, batch_search& q, const char* name, elem*& found, std::size_t node_bytes) {
+  const elem* rec = node_records(q.node);
+  if (!q.entered) {
+    q.entered = true;
+    q.hi = node_records_used(q.node);
+    if (node_is_internal(q.node)) __builtin_prefetch(node_children(b, q.node));
+  } else if (q.mid >= 0) {
+    const int order = std::strcmp(rec[q.mid].name, name);
+    if (order < 0) {
+      q.lo = q.mid + 1;
+    } else {
+      q.hi = q.mid;
+      q.hi_equal = order == 0;
+    }
+  }
+  if (q.lo < q.hi) {
+    q.mid = (q.lo + q.hi) >> 1;
+    __builtin_prefetch(rec[q.mid].name);
+    return true;
+  }
+  // The node is searched: as in search_node, record lo matches if the last
+  // comparison that set hi found it equal; otherwise go to child lo.
+  if (q.lo < node_records_used(q.node) && q.hi_equal) {
+    found = const_cast<elem*>(&rec[q.lo]);
+  } else if (node_is_internal(q.node)) {
+    enter_node(q, node_children(b, q.node)[q.lo], node_bytes);
+    return true;
+  }
+  q.node = nullptr;
+  return false;
+}
+
+}  // namespace
+
 void kb_find_batch_str(read_index* b, const char* const* names, elem** found, int count) {
-  // Each search is the binary search of search_node, level by level, taken
-  // one step per round: a round does one comparison for every search and
-  // prefetches the one name (or node) that search needs next, so the rounds'
-  // misses overlap while each search touches only what it compares.
+  // A round does one step of every search, so the rounds' cache misses
+  // overlap while each search touches only what it compares.
   assert(count <= kFindBatch);
-  struct search {
-    index_node* node;  // null once the search has ended
-    std::int32_t lo;
-    std::int32_t hi;
-    std::int32_t mid;  // record being fetched for comparison, or -1
-    bool hi_equal;
-    bool entered;      // whether lo and hi are set up for node
-  };
-  search s[kFindBatch];
+  batch_search s[kFindBatch];
   const std::size_t node_bytes = kRecordOffset + static_cast<std::size_t>(max_records(b)) * sizeof(elem);
-  auto enter = [&](search& q, index_node* x) {
-    q = {x, 0, 0, -1, false, false};
-    const char* bytes = reinterpret_cast<const char*>(x);
-    for (std::size_t offset = 0; offset < node_bytes; offset += 64) __builtin_prefetch(bytes + offset);
-  };
   for (int k = 0; k < count; ++k) {
-    enter(s[k], b->root);
+    enter_node(s[k], b->root, node_bytes);
     found[k] = nullptr;
   }
-  int active = count;
-  while (active > 0) {
+  for (int active = count; active > 0;) {
     for (int k = 0; k < count; ++k) {
-      search& q = s[k];
-      if (q.node == nullptr) continue;
-      const elem* rec = node_records(q.node);
-      if (!q.entered) {
-        q.entered = true;
-        q.hi = node_records_used(q.node);
-        if (node_is_internal(q.node)) __builtin_prefetch(node_children(b, q.node));
-      } else if (q.mid >= 0) {
-        const int order = std::strcmp(rec[q.mid].name, names[k]);
-        if (order < 0) {
-          q.lo = q.mid + 1;
-        } else {
-          q.hi = q.mid;
-          q.hi_equal = order == 0;
-        }
-      }
-      if (q.lo < q.hi) {
-        q.mid = (q.lo + q.hi) >> 1;
-        __builtin_prefetch(rec[q.mid].name);
-        continue;
-      }
-      // The node is searched: as in search_node, record lo matches if the
-      // last comparison that set hi found it equal; otherwise go to child lo.
-      const std::int32_t n = node_records_used(q.node);
-      if (q.lo < n && q.hi_equal) {
-        found[k] = const_cast<elem*>(&rec[q.lo]);
-      } else if (node_is_internal(q.node)) {
-        enter(q, node_children(b, q.node)[q.lo]);
-        continue;
-      }
-      q.node = nullptr;
-      --active;
+      if (s[k].node != nullptr && !step(b, s[k], names[k], found[k], node_bytes)) --active;
     }
   }
 }

@@ -87,7 +87,7 @@ read_result LineReader::refill() {
   return read_result::line;
 }
 
-read_result LineReader::readline(char*& line, std::size_t& length, bool may_read) {
+read_result LineReader::readline(padded_view& line, bool may_read) {
   if (buf_ == nullptr) return read_result::end;
   for (;;) {
     std::size_t eol = std::min(next_of('\n', lf_), next_of('\r', cr_));
@@ -102,16 +102,14 @@ read_result LineReader::readline(char*& line, std::size_t& length, bool may_read
         }
         if (after < end_ && buf_[after] == '\n') ++after;
       }
-      line = buf_ + pos_;
-      length = eol - pos_;
+      line = padded_view(buf_ + pos_, eol - pos_);
       buf_[eol] = '\0';
       pos_ = after;
       return read_result::line;
     }
     if (eof_) {
       if (pos_ == end_) return read_result::end;
-      line = buf_ + pos_;
-      length = end_ - pos_;
+      line = padded_view(buf_ + pos_, end_ - pos_);
       buf_[end_] = '\0';
       pos_ = end_;
       return read_result::line;

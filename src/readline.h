@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "read_ahead.h"
+
 namespace pairhits {
 
 enum class read_result {
@@ -41,18 +43,13 @@ class LineReader {
   // False if the first buffer could not be allocated.
   bool ok() const { return buf_ != nullptr; }
 
-  // Bytes a caller may read past a returned line's end (their values are
-  // unspecified): a scanner can load whole blocks without checking where
-  // the line ends.
-  static constexpr std::size_t kReadAhead = 64;
-
-  // On read_result::line, `line` points at `length` bytes followed by a zero
-  // byte that the reader wrote over the line end, and then by at least
-  // kReadAhead - 1 more readable bytes. The line's bytes may be modified.
-  // They stay valid until a call that reads: with `may_read` false, the
-  // reader returns read_result::pending instead of reading, so a caller can
-  // hold on to several lines at once.
-  read_result readline(char*& line, std::size_t& length, bool may_read = true);
+  // On read_result::line, `line` holds the line's bytes, followed by a zero
+  // byte that the reader wrote over the line end and then by kReadAhead more
+  // readable bytes (zero past the data read). The line's bytes may be
+  // modified. They stay valid until a call that reads: with `may_read`
+  // false, the reader returns read_result::pending instead of reading, so a
+  // caller can hold on to several lines at once.
+  read_result readline(padded_view& line, bool may_read = true);
 
   int error_number() const { return errno_; }
 

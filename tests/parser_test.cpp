@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "blast_parser.h"
+#include "hashing.h"
+#include "numbers.h"
+#include "record_memory.h"
 
 namespace pairhits {
 namespace {
@@ -61,11 +64,11 @@ TEST(ParseBlastLine, FieldsNamesAndMates) {
       {"x/\0"s + rest, 1, false, 1, "", "", 0, 0},
   };
   for (const auto& c : cases) {
-    std::string text = c.line;
+    padded_text text(c.line);
     hit h{};
     char* name = nullptr;
     std::int32_t mate = c.mate_before;
-    bool complete = parse_Blast_Line(text.data(), text.size(), h, name, mate);
+    bool complete = parse_Blast_Line(text.view(), h, name, mate);
     SCOPED_TRACE("line '" + c.line + "'");
     EXPECT_EQ(complete, c.complete);
     EXPECT_EQ(mate, c.mate_after);
@@ -90,11 +93,11 @@ TEST(ParseBlastLine, MateMarksAtEveryPlace) {
           std::string field(static_cast<std::size_t>(length), 'q');
           field.replace(static_cast<std::size_t>(at), 2, mark);
           const std::string line = std::string(static_cast<std::size_t>(lead), '\t') + field + rest;
-          std::string text = line;
+          padded_text text(line);
           hit h{};
           char* name = nullptr;
           std::int32_t mate = 7;
-          ASSERT_TRUE(parse_Blast_Line(text.data(), text.size(), h, name, mate)) << line;
+          ASSERT_TRUE(parse_Blast_Line(text.view(), h, name, mate)) << line;
           const std::int32_t expected = field.find("/2") != std::string::npos   ? 2
                                         : field.find("/1") != std::string::npos ? 1
                                                                                 : 7;
@@ -121,7 +124,7 @@ TEST(RecordMemory, KeepsEachTargetOnce) {
   std::map<std::string, const char*> first;
   for (int round = 0; round < 2; ++round) {
     for (const std::string& t : texts) {
-      const char* kept = memory.keep_target(t);
+      const char* kept = memory.keep_target(t, head_word(std::string_view(t)));
       ASSERT_NE(kept, nullptr);
       ASSERT_EQ(std::string(kept), t);
       auto [it, fresh] = first.emplace(t, kept);

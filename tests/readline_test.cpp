@@ -27,12 +27,11 @@ const shape kShapes[] = {{1, 1},       {2, 1},       {3, 2},    {7, 3},   {16, 1
 std::vector<std::string> read_all(const std::string& text, shape s) {
   LineReader reader(std::string_view(text), s.capacity, s.max_read);
   std::vector<std::string> lines;
-  char* line;
-  std::size_t length;
+  padded_view line;
   read_result r;
-  while ((r = reader.readline(line, length)) == read_result::line) {
-    EXPECT_EQ(line[length], '\0') << "a line is followed by a zero byte";
-    lines.emplace_back(line, length);
+  while ((r = reader.readline(line)) == read_result::line) {
+    EXPECT_EQ(line.data()[line.size()], '\0') << "a line is followed by a zero byte";
+    lines.emplace_back(line.text());
   }
   EXPECT_EQ(r, read_result::end);
   return lines;
@@ -103,10 +102,9 @@ TEST(LineReader, HoldsLinesUntilAllowedToRead) {
     std::vector<std::pair<char*, std::size_t>> held;
     std::vector<std::string> copies;
     std::vector<std::string> lines;
-    char* line;
-    std::size_t length;
+    padded_view line;
     for (;;) {
-      read_result r = reader.readline(line, length, held.empty());
+      read_result r = reader.readline(line, held.empty());
       if (r == read_result::pending) {
         for (std::size_t k = 0; k < held.size(); ++k) {
           ASSERT_EQ(std::string(held[k].first, held[k].second), copies[k]);
@@ -116,9 +114,9 @@ TEST(LineReader, HoldsLinesUntilAllowedToRead) {
         continue;
       }
       if (r != read_result::line) break;
-      held.emplace_back(line, length);
-      copies.emplace_back(line, length);
-      lines.emplace_back(line, length);
+      held.emplace_back(line.data(), line.size());
+      copies.emplace_back(line.text());
+      lines.emplace_back(line.text());
     }
     EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "four"}))
         << "capacity " << s.capacity << " read " << s.max_read;
@@ -135,9 +133,8 @@ TEST(LineReader, ReadsFromFileDescriptor) {
   ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
   LineReader reader(fd, 4, 3);
   std::vector<std::string> lines;
-  char* line;
-  std::size_t length;
-  while (reader.readline(line, length) == read_result::line) lines.emplace_back(line, length);
+  padded_view line;
+  while (reader.readline(line) == read_result::line) lines.emplace_back(line.text());
   close(fd);
   EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "four"}));
 }
@@ -146,9 +143,8 @@ TEST(LineReader, ReportsReadErrors) {
   int fd = open("/", O_RDONLY | O_DIRECTORY);
   ASSERT_GE(fd, 0);
   LineReader reader(fd);
-  char* line;
-  std::size_t length;
-  EXPECT_EQ(reader.readline(line, length), read_result::read_error);
+  padded_view line;
+  EXPECT_EQ(reader.readline(line), read_result::read_error);
   EXPECT_EQ(reader.error_number(), EISDIR);
   close(fd);
 }
@@ -156,12 +152,11 @@ TEST(LineReader, ReportsReadErrors) {
 TEST(LineReader, ReportsABufferThatCannotGrow) {
   const std::string text = "short\n" + std::string(100, 'x') + "\n";
   LineReader reader(std::string_view(text), 8, 8);
-  char* line;
-  std::size_t length;
-  ASSERT_EQ(reader.readline(line, length), read_result::line);
-  EXPECT_EQ(std::string(line, length), "short");
+  padded_view line;
+  ASSERT_EQ(reader.readline(line), read_result::line);
+  EXPECT_EQ(line.text(), "short");
   fail_allocations_after(0);
-  EXPECT_EQ(reader.readline(line, length), read_result::realloc_failed);
+  EXPECT_EQ(reader.readline(line), read_result::realloc_failed);
   fail_allocations_after(-1);
 }
 

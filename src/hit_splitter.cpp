@@ -1,0 +1,137 @@
+#include "hit_splitter.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace pairhits {
+namespace {
+
+constexpr std::size_t kBlock = 64;  // bytes looked at in one step, one bit each in a mask
+static_assert(kReadAhead >= kBlock, "a block may start at a line's last byte");
+
+constexpr int kWanted = 9;  // fields needed; the rest of a line is not split
+
+// Where each of the byte values kBytes lies among the 64 bytes at p: bit i
+// of mask k is set when byte i equals the k-th value.
+template <char... kBytes>
+std::array<std::uint64_t, sizeof...(kBytes)> masks_64(const char* p) {
+  constexpr char bytes[] = {kBytes...};
+  std::array<std::uint64_t, sizeof...(kBytes)> masks{};
+#if defined(__SSE2__)
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    for (std::size_t b = 0; b < masks.size(); ++b) {
+      const auto bits = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(bytes[b]))));
+      masks[b] |= std::uint64_t{bits} << (16 * k);
+    }
+  }
+#else
+  for (std::size_t i = 0; i < kBlock; ++i) {
+    for (std::size_t b = 0; b < masks.size(); ++b) masks[b] |= std::uint64_t{p[i] == bytes[b]} << i;
+  }
+#endif
+  return masks;
+}
+
+bool contains_mark(const char* field, std::size_t length, char digit) {
+  const char* end = field + length;
+  for (const char* p = field; p + 1 < end; ++p) {
+    p = static_cast<const char*>(std::memchr(p, '/', static_cast<std::size_t>(end - 1 - p)));
+    if (p == nullptr) return false;
+    if (p[1] == digit) return true;
+  }
+  return false;
+}
+
+// Where the first fields start and end, found 64 bytes at a time: a field
+// starts at a non-TAB byte after a TAB (or at the line start) and ends at a
+// TAB after a non-TAB. Also where the mate marks "/1" and "/2" start in the
+// first block: bit i when bytes i and i + 1 are such a mark (one at byte 63
+// is not seen; the caller then searches).
+struct field_bounds {
+  std::size_t starts[kWanted];
+  std::size_t ends[kWanted];
+  int n_starts = 0;
+  int n_ends = 0;
+  bool has_zero = false;
+  std::uint64_t slash_one = 0;
+  std::uint64_t slash_two = 0;
+};
+
+void find_fields(padded_view line, field_bounds& f) {
+  const char* text = line.data();
+  const std::size_t length = line.size();
+  std::uint64_t tab_before = 1;  // the line start counts as a TAB
+  for (std::size_t base = 0; base < length; base += kBlock) {
+    const std::size_t n = std::min(kBlock, length - base);
+    const std::uint64_t valid = n == kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+    const auto [all_tabs, zeros] = masks_64<'\t', '\0'>(text + base);
+    if (base == 0) {
+      const auto [slashes, ones, twos] = masks_64<'/', '1', '2'>(text);
+      f.slash_one = slashes & (ones >> 1);
+      f.slash_two = slashes & (twos >> 1);
+    }
+    const std::uint64_t tabs = all_tabs & valid;
+    f.has_zero = f.has_zero || (zeros & valid) != 0;
+    const std::uint64_t after_tab = (tabs << 1) | tab_before;
+    std::uint64_t field_starts = ~tabs & after_tab & valid;
+    std::uint64_t field_ends = tabs & ~after_tab;
+    tab_before = tabs >> 63;
+    for (; field_starts != 0 && f.n_starts < kWanted; field_starts &= field_starts - 1) {
+      f.starts[f.n_starts++] = base + static_cast<std::size_t>(std::countr_zero(field_starts));
+    }
+    for (; field_ends != 0 && f.n_ends < kWanted; field_ends &= field_ends - 1) {
+      f.ends[f.n_ends++] = base + static_cast<std::size_t>(std::countr_zero(field_ends));
+    }
+    if (f.n_ends == kWanted) {
+      // Field 9 is complete; the rest of the line matters only if it holds a zero byte.
+      const std::size_t rest = base + kBlock;
+      f.has_zero = f.has_zero || (rest < length && std::memchr(text + rest, '\0', length - rest) != nullptr);
+      return;
+    }
+  }
+  for (int k = f.n_ends; k < f.n_starts; ++k) f.ends[k] = length;  // the last field runs to the line end
+}
+
+void update_mate(const char* text, const field_bounds& f, std::int32_t& mate) {
+  const std::size_t start = f.starts[0];
+  const std::size_t end = f.ends[0];
+  if (end < kBlock) {
+    // A mark at position p lies in field 1 when start <= p and p + 1 < end.
+    const std::uint64_t in_field = ((std::uint64_t{1} << (end - 1)) - 1) >> start << start;
+    if ((f.slash_one & in_field) != 0) mate = 1;
+    if ((f.slash_two & in_field) != 0) mate = 2;
+  } else {
+    if (contains_mark(text + start, end - start, '1')) mate = 1;
+    if (contains_mark(text + start, end - start, '2')) mate = 2;
+  }
+}
+
+}  // namespace
+
+bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
+  field_bounds f;
+  find_fields(line, f);
+  if (f.n_starts == 0) return false;
+  update_mate(line.data(), f, mate);
+  const std::size_t length1 = f.ends[0] - f.starts[0];
+  if (f.n_starts < kWanted || length1 < 2 || f.has_zero) return false;
+
+  // Each field is followed by a TAB or by the line's own terminating zero.
+  char* text = line.data();
+  for (int k : {2, 6, 8}) text[f.ends[k]] = '\0';
+  text[f.ends[0] - 2] = '\0';
+  fields.name = line.part(f.starts[0], length1 - 2);
+  fields.col3 = line.part(f.starts[2], f.ends[2] - f.starts[2]);
+  fields.col7 = line.part(f.starts[6], f.ends[6] - f.starts[6]);
+  fields.target = line.part(f.starts[8], f.ends[8] - f.starts[8]);
+  return true;
+}
+
+}  // namespace pairhits

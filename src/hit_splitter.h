@@ -1,0 +1,32 @@
+// The field splitter: cuts a hit line at TABs, in place, in one pass.
+//
+// Fields are maximal runs of non-TAB bytes, numbered from 1. Field 1 sets
+// `mate` to 1 if it contains "/1" and then to 2 if it contains "/2";
+// otherwise mate keeps its value. This happens whenever the line has a
+// field 1, even if the line turns out incomplete.
+//
+// A line is complete when it has at least nine fields, a field 1 of at least
+// two bytes and no zero byte. For a complete line the splitter gives the
+// read name (field 1 less its last two bytes), fields 3 and 7, and the
+// target (field 9), each as a view into the line followed by a zero byte
+// that the splitter wrote over the byte after it: the line's own text is not
+// usable afterwards.
+#pragma once
+
+#include <cstdint>
+
+#include "read_ahead.h"
+
+namespace pairhits {
+
+struct hit_fields {
+  padded_view name;
+  padded_view col3;
+  padded_view col7;
+  padded_view target;
+};
+
+// True for a complete line, whose fields are then in `fields`.
+bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate);
+
+}  // namespace pairhits

@@ -1,0 +1,69 @@
+// The loader: files every complete line of a table under its read name and
+// mate, in the read table.
+//
+// Lines are gathered in batches of up to kFindBatch, as many as the reader
+// holds without reading. A batch's names are looked up together, so that the
+// lookups' cache misses overlap. Names found have records already: their
+// hits are filed at once, which changes only lists. The other lines name new
+// reads and go one by one through insertion, whose paths the lookups have
+// just brought into cache. Lines of one name keep their order either way, and
+// records of different names are independent, so the result is the same as
+// filing the lines one by one, which is what the plain build does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "blast_parser.h"
+#include "hit_splitter.h"
+#include "name_filter.h"
+#include "numbers.h"
+#include "read_index.h"
+#include "read_table.h"
+#include "readline.h"
+
+namespace pairhits {
+
+enum class load_status { ok, alloc_failed, realloc_failed, read_failed };
+
+struct load_stats {
+  unsigned long long skipped = 0;        // incomplete lines, other than empty or '#' ones
+  unsigned long long first_skipped = 0;  // line number of the first of them
+  int read_errno = 0;
+};
+
+class Loader {
+ public:
+  explicit Loader(ReadTable& table) : table_(table), index_(table.index()) {}
+
+  load_status run(LineReader& reader, load_stats& stats);
+
+ private:
+  // A complete hit line waiting in a batch; its strings point into the
+  // reader's buffer, which stays put until the next read.
+  struct parsed_hit {
+    padded_view name;    // zero-terminated
+    std::uint64_t hash;  // of the name, for the name filter
+    hit h;               // its target kept by the record memory
+    std::int32_t mate;
+  };
+
+  bool take(const hit_fields& fields, std::int32_t mate);
+  bool file_batch();
+  int mark_runs(bool* first_of_run);
+  bool file_one(const parsed_hit& p);
+
+  ReadTable& table_;
+  read_index* index_;
+  // The record last inserted or found by file_one: a new read's lines come
+  // together, and only an insertion moves records (it says where the new one is).
+  elem* last_ = nullptr;
+  std::size_t last_length_ = 0;
+  NameFilter known_;
+  NumberMemo col3_;
+  NumberMemo col7_;
+  parsed_hit batch_[kFindBatch];
+  int batch_size_ = 0;
+};
+
+}  // namespace pairhits

@@ -1,0 +1,59 @@
+// Views of bytes that may be read past their end.
+//
+// The field splitter loads whole 64-byte blocks, and the hashes and the
+// number memo whole 8-byte words, without checking where a line or a field
+// ends: one load instead of a copy of unknown size. That is sound only where
+// the bytes after the end are allocated and defined. A padded_view carries
+// that promise in its type. Only two things can make one: the line reader,
+// over its buffer, which it keeps zeroed for kReadAhead bytes past the data;
+// and padded_text, a padded copy of any text. A part of a view keeps the
+// promise, since whatever followed the whole still follows the part.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace pairhits {
+
+// Bytes that may be read past the end of a padded_view: the splitter's
+// 64-byte blocks need the most.
+inline constexpr std::size_t kReadAhead = 64;
+
+class padded_view {
+ public:
+  // An empty view (of a padded empty text).
+  padded_view() : data_(empty_padding()), size_(0) {}
+
+  char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  std::string_view text() const { return {data_, size_}; }
+
+  // Bytes [offset, offset + length) of this view; they must lie within it.
+  padded_view part(std::size_t offset, std::size_t length) const { return {data_ + offset, length}; }
+
+ private:
+  padded_view(char* data, std::size_t size) : data_(data), size_(size) {}
+  static char* empty_padding() {
+    static char zeros[kReadAhead + 1] = {};
+    return zeros;
+  }
+  friend class LineReader;
+  friend class padded_text;
+
+  char* data_;
+  std::size_t size_;
+};
+
+// A copy of a text followed by a zero byte and kReadAhead more, for text
+// that does not come from the line reader (tests, fuzzing).
+class padded_text {
+ public:
+  explicit padded_text(std::string_view text) : bytes_(text) { bytes_.append(1 + kReadAhead, '\0'); }
+  padded_view view() { return {bytes_.data(), bytes_.size() - 1 - kReadAhead}; }
+
+ private:
+  std::string bytes_;
+};
+
+}  // namespace pairhits

@@ -1,0 +1,22 @@
+#include "read_table.h"
+
+namespace pairhits {
+
+namespace {
+constexpr int kNodeBudget = 512;  // bytes a node may take: t = 6
+}  // namespace
+
+ReadTable::ReadTable() : index_(kb_init_str(kNodeBudget)) {}
+
+ReadTable::~ReadTable() {
+  if (index_ == nullptr) return;
+  if (!lists_released_) {
+    walk_ahead(index_, fetch_lists, [this](elem& r) {
+      free_elem(r, memory_);
+      return true;
+    });
+  }
+  kb_free_str(index_);
+}
+
+}  // namespace pairhits
