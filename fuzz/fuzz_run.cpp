@@ -1,26 +1,72 @@
 // Fuzzes a whole run: the input bytes are the hit table, read through the
 // real reader (4 KiB at a time, so lines cross its buffer's border),
-// splitter, index and report; the report and messages go to /dev/null. An input starting with byte 0x01 uses its second byte to make
-// memory run out after that many allocations, to fuzz the failure paths too.
+// splitter, index and report; the report and messages go to /dev/null.
+// A leading byte selects a variant:
+//   0x01: the second byte makes memory run out after that many allocations,
+//         to fuzz the failure paths too;
+//   0x02, 0x03: the rest is fed gzip-compressed or zstd-compressed, so the
+//         decompressing reader sees every table the plain one does.
+// Other inputs may themselves start like gzip or zstd data: the decoders
+// must then reject or decode whatever follows.
 #include <fcntl.h>
+#include <isa-l/igzip_lib.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <zstd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "alloc.h"
 #include "blast_parser.h"
 
+namespace {
+
+std::vector<std::uint8_t> gzip_of(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::uint8_t> out(size + size / 2 + 1024);
+  isal_zstream z;
+  isal_deflate_stateless_init(&z);
+  z.gzip_flag = IGZIP_GZIP;
+  z.next_in = const_cast<std::uint8_t*>(data);
+  z.avail_in = static_cast<std::uint32_t>(size);
+  z.next_out = out.data();
+  z.avail_out = static_cast<std::uint32_t>(out.size());
+  if (isal_deflate_stateless(&z) != COMP_OK) abort();
+  out.resize(z.total_out);
+  return out;
+}
+
+std::vector<std::uint8_t> zstd_of(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::uint8_t> out(ZSTD_compressBound(size));
+  const std::size_t n = ZSTD_compress(out.data(), out.size(), data, size, 1);
+  if (ZSTD_isError(n)) abort();
+  out.resize(n);
+  return out;
+}
+
+bool starts_compressed(const std::uint8_t* data, std::size_t size) {
+  return (size >= 2 && data[0] == 0x1f && data[1] == 0x8b) ||
+         (size >= 4 && data[0] == 0x28 && data[1] == 0xb5 && data[2] == 0x2f && data[3] == 0xfd);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
   long allocations = -1;
+  std::vector<std::uint8_t> compressed;
   if (size >= 2 && data[0] == 0x01) {
     allocations = data[1];
     data += 2;
     size -= 2;
+  } else if (size >= 1 && (data[0] == 0x02 || data[0] == 0x03)) {
+    compressed = data[0] == 0x02 ? gzip_of(data + 1, size - 1) : zstd_of(data + 1, size - 1);
+    data = compressed.data();
+    size = compressed.size();
   }
+  const bool maybe_bad_data = compressed.empty() && starts_compressed(data, size);
   int in = memfd_create("pairhits-fuzz", MFD_CLOEXEC);
   if (in < 0) abort();
   if (size > 0 && write(in, data, size) != static_cast<ssize_t>(size)) abort();
@@ -30,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   pairhits::fail_allocations_after(-1);
   close(in);
   // A table in memory is always readable, and /dev/null always writable:
-  // the only failure possible is running out of (injected) memory.
-  if (status != 0 && !(status == 1 && allocations >= 0)) abort();
+  // the only failures possible are running out of (injected) memory and
+  // bad compressed data.
+  if (status != 0 && !(status == 1 && (allocations >= 0 || maybe_bad_data))) abort();
   return 0;
 }

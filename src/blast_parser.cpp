@@ -1,19 +1,19 @@
 #include "blast_parser.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
+#include "cli.h"
 #include "hit_splitter.h"
 #include "loader.h"
+#include "messages.h"
+#include "progress.h"
 #include "numbers.h"
 #include "read_table.h"
 #include "readline.h"
 #include "record_memory.h"
 #include "report_writer.h"
+#include "table_source.h"
 
 namespace pairhits {
 
@@ -51,9 +51,19 @@ bool parse_Blast_Line(padded_view line, hit& h, char*& name, std::int32_t& mate)
 
 namespace {
 
-load_status parse_blast_alignment(LineReader& reader, ReadTable& table, load_stats& stats) {
+// Loads the tables one after the other into `table`, as one table. The
+// progress line, if any, is gone when this returns.
+load_status parse_blast_alignment(const table_input* tables, std::size_t count, std::size_t read_bytes,
+                                  ReadTable& table, Progress& progress, load_stats& stats) {
   Loader loader(table);
-  return loader.run(reader, stats);
+  load_status status = load_status::ok;
+  for (std::size_t i = 0; i < count && status == load_status::ok; ++i) {
+    TableSource source(tables[i].fd, &progress);
+    LineReader reader(source, read_bytes, read_bytes);
+    status = reader.ok() ? loader.run(reader, stats, static_cast<int>(i)) : load_status::alloc_failed;
+  }
+  progress.finish();
+  return status;
 }
 
 // Prints every target that both mates of a read hit, releasing each record's
@@ -78,85 +88,68 @@ bool report(ReadTable& table, ReportWriter& out) {
   return !out.failed();
 }
 
-const char kNotFound[] = "ERROR: Blast file not found\n";
-const char kMallocFailed[] = "ERROR: problem with malloc allocation as occured\n";
-const char kReallocFailed[] = "ERROR: problem with realloc allocation as occured\n";
-
-void write_error_with_reason(int err_fd, const char* what, int error_number) {
-  char text[256];
-  std::snprintf(text, sizeof text, "ERROR: %s: %s\n", what, std::strerror(error_number));
-  write_message(err_fd, text);
-}
-
-void write_skip_warning(int err_fd, const load_stats& stats) {
-  char text[160];
-  if (stats.skipped == 1) {
-    std::snprintf(text, sizeof text, "ERROR: 1 line without a complete hit was skipped, at line %llu\n",
-                  stats.first_skipped);
-  } else {
-    std::snprintf(text, sizeof text,
-                  "ERROR: %llu lines without a complete hit were skipped, the first at line %llu\n",
-                  stats.skipped, stats.first_skipped);
-  }
-  write_message(err_fd, text);
-}
-
-int not_found(int err_fd) { return write_message(err_fd, kNotFound) ? 28 : 255; }
-
-}  // namespace
-
-int pairhits_run(int in_fd, int out_fd, int err_fd, std::size_t read_bytes) {
+// The load, its messages and the report; returns the exit status.
+int run_tables(const table_input* tables, std::size_t count, const char* const* names, int out_fd, int err_fd,
+               std::size_t read_bytes, unsigned long long total_bytes) {
   ReadTable table;
-  LineReader reader(in_fd, read_bytes, read_bytes);
-  if (!table.ok() || !reader.ok()) {
-    write_message(err_fd, kMallocFailed);
+  if (!table.ok()) {
+    write_malloc_failed(err_fd);
     return 1;
   }
+  Progress progress(err_fd, total_bytes);
   load_stats stats;
-  switch (parse_blast_alignment(reader, table, stats)) {
+  switch (parse_blast_alignment(tables, count, read_bytes, table, progress, stats)) {
     case load_status::ok:
       break;
     case load_status::alloc_failed:
-      write_message(err_fd, kMallocFailed);
+      write_malloc_failed(err_fd);
       return 1;
     case load_status::realloc_failed:
-      write_message(err_fd, kReallocFailed);
+      write_realloc_failed(err_fd);
       return 1;
     case load_status::read_failed:
-      write_error_with_reason(err_fd, "problem reading Blast file", stats.read_errno);
+      write_error_with_reason(err_fd, "problem reading Blast file", stats.read_error);
       return 1;
   }
-  if (stats.skipped > 0) write_skip_warning(err_fd, stats);
+  if (stats.skipped > 0) write_skip_warning(err_fd, stats, names);
+  write_load_warnings(err_fd, stats);
 
   ReportWriter out(out_fd);
   if (!report(table, out)) {
-    write_error_with_reason(err_fd, "problem writing the report", out.error_number());
+    write_error_with_reason(err_fd, "problem writing the report", std::strerror(out.error_number()));
     return 1;
   }
   return 0;
 }
 
+}  // namespace
+
+int pairhits_run(int in_fd, int out_fd, int err_fd, std::size_t read_bytes) {
+  const table_input table{"-", in_fd};
+  return run_tables(&table, 1, nullptr, out_fd, err_fd, read_bytes, 0);
+}
+
 int pairhits_main(int argc, const char* const* argv, int out_fd, int err_fd) {
-  if (argc < 2 || argv[1] == nullptr) return not_found(err_fd);
-  int fd = ::open(argv[1], O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return not_found(err_fd);
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return not_found(err_fd);
+  const command_line c = parse_command_line(argc, argv);
+  switch (c.what) {
+    case command_line::action::help:
+      return write_usage(out_fd) ? 0 : 1;
+    case command_line::action::version:
+      return write_version(out_fd) ? 0 : 1;
+    case command_line::action::bad_option:
+      write_error_with_reason(err_fd, "unknown option (see pairhits --help)", c.bad_option);
+      return 2;
+    case command_line::action::run:
+      break;
   }
-  if (fd <= 2) {
-    // A closed standard stream must not be aliased by the table: output
-    // written to it would otherwise land in (or fail on) the input.
-    int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    ::close(fd);
-    if (high < 0) return not_found(err_fd);
-    fd = high;
+  if (c.paths.empty()) return not_found(err_fd, nullptr);
+  const bool several = c.paths.size() > 1;
+  OpenTables tables;
+  for (const char* path : c.paths) {
+    if (!tables.open(path)) return not_found(err_fd, several ? path : nullptr);
   }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  int status = pairhits_run(fd, out_fd, err_fd);
-  ::close(fd);
-  return status;
+  return run_tables(tables.data(), tables.size(), several ? c.paths.data() : nullptr, out_fd, err_fd,
+                    LineReader::kDefaultCapacity, tables.total_bytes());
 }
 
 }  // namespace pairhits

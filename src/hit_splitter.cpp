@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -99,18 +100,31 @@ void find_fields(padded_view line, field_bounds& f) {
   for (int k = f.n_ends; k < f.n_starts; ++k) f.ends[k] = length;  // the last field runs to the line end
 }
 
-void update_mate(const char* text, const field_bounds& f, std::int32_t& mate) {
+// Sets the mate from field 1's marks; returns whether it had any.
+bool update_mate(const char* text, const field_bounds& f, std::int32_t& mate) {
   const std::size_t start = f.starts[0];
   const std::size_t end = f.ends[0];
+  bool one;
+  bool two;
   if (end < kBlock) {
     // A mark at position p lies in field 1 when start <= p and p + 1 < end.
     const std::uint64_t in_field = ((std::uint64_t{1} << (end - 1)) - 1) >> start << start;
-    if ((f.slash_one & in_field) != 0) mate = 1;
-    if ((f.slash_two & in_field) != 0) mate = 2;
+    one = (f.slash_one & in_field) != 0;
+    two = (f.slash_two & in_field) != 0;
   } else {
-    if (contains_mark(text + start, end - start, '1')) mate = 1;
-    if (contains_mark(text + start, end - start, '2')) mate = 2;
+    one = contains_mark(text + start, end - start, '1');
+    two = contains_mark(text + start, end - start, '2');
   }
+  if (one) mate = 1;
+  if (two) mate = 2;
+  return one || two;
+}
+
+bool all_digits(std::string_view text) {
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return !text.empty();
 }
 
 }  // namespace
@@ -119,7 +133,7 @@ bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
   field_bounds f;
   find_fields(line, f);
   if (f.n_starts == 0) return false;
-  update_mate(line.data(), f, mate);
+  const bool marked = update_mate(line.data(), f, mate);
   const std::size_t length1 = f.ends[0] - f.starts[0];
   if (f.n_starts < kWanted || length1 < 2 || f.has_zero) return false;
 
@@ -130,8 +144,29 @@ bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
   fields.name = line.part(f.starts[0], length1 - 2);
   fields.col3 = line.part(f.starts[2], f.ends[2] - f.starts[2]);
   fields.col7 = line.part(f.starts[6], f.ends[6] - f.starts[6]);
+  fields.field8 = line.part(f.starts[7], f.ends[7] - f.starts[7]);
   fields.target = line.part(f.starts[8], f.ends[8] - f.starts[8]);
+  fields.marked = marked;
   return true;
+}
+
+bool has_default_outfmt6_shape(padded_view line, const hit_fields& fields) {
+  if (!all_digits(fields.col7.text()) || !all_digits(fields.field8.text()) || !all_digits(fields.target.text())) {
+    return false;
+  }
+  // Fields 10 to 12 follow field 9's end, which the splitter made a zero.
+  const char* p = fields.target.data() + fields.target.size() + 1;
+  const char* end = line.data() + line.size();
+  int more = 0;
+  bool field10_whole = false;
+  while (p < end) {
+    while (p < end && *p == '\t') ++p;
+    const char* start = p;
+    while (p < end && *p != '\t') ++p;
+    if (p == start) break;
+    if (++more == 1) field10_whole = all_digits(std::string_view(start, static_cast<std::size_t>(p - start)));
+  }
+  return more == 3 && field10_whole;
 }
 
 }  // namespace pairhits

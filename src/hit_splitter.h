@@ -23,10 +23,18 @@ struct hit_fields {
   padded_view name;
   padded_view col3;
   padded_view col7;
+  padded_view field8;  // not zero-terminated
   padded_view target;
+  bool marked;         // whether field 1 holds "/1" or "/2"
 };
 
 // True for a complete line, whose fields are then in `fields`.
 bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate);
+
+// Whether a complete line, split into `fields`, has the shape of BLAST's
+// default tabular columns: exactly 12 fields, and fields 7 to 10 (query
+// and subject start and end) whole numbers. Field 9 is then a position,
+// not a target.
+bool has_default_outfmt6_shape(padded_view line, const hit_fields& fields);
 
 }  // namespace pairhits

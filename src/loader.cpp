@@ -15,8 +15,19 @@ bool same_name(padded_view a, padded_view b) {
 }
 }  // namespace
 
-load_status Loader::run(LineReader& reader, load_stats& stats) {
-  std::int32_t mate = 0;
+namespace {
+void count_complete(const hit_fields& fields, std::int32_t mate, padded_view line, load_stats& stats) {
+  ++stats.complete;
+  if (fields.marked) ++stats.marked;
+  if (mate == 1) ++stats.mate1;
+  if (mate == 2) ++stats.mate2;
+  // Looked at only while every line so far has had that shape: one line
+  // for most tables.
+  if (stats.default_columns) stats.default_columns = has_default_outfmt6_shape(line, fields);
+}
+}  // namespace
+
+load_status Loader::run(LineReader& reader, load_stats& stats, int table) {
   unsigned long long line_number = 0;
   for (;;) {
     padded_view line;
@@ -30,6 +41,7 @@ load_status Loader::run(LineReader& reader, load_stats& stats) {
         return file_batch() ? load_status::ok : load_status::alloc_failed;
       case read_result::read_error:
         stats.read_errno = reader.error_number();
+        stats.read_error = reader.error_text();
         return load_status::read_failed;
       case read_result::realloc_failed:
         return load_status::realloc_failed;
@@ -37,11 +49,15 @@ load_status Loader::run(LineReader& reader, load_stats& stats) {
     ++line_number;
     const bool quiet = line.size() == 0 || line.data()[0] == '#';
     hit_fields fields;
-    if (!split_hit_line(line, fields, mate)) {
-      if (!quiet && stats.skipped++ == 0) stats.first_skipped = line_number;
+    if (!split_hit_line(line, fields, mate_)) {
+      if (!quiet && stats.skipped++ == 0) {
+        stats.first_skipped = line_number;
+        stats.first_skipped_table = table;
+      }
       continue;
     }
-    if (!take(fields, mate)) return load_status::alloc_failed;
+    count_complete(fields, mate_, line, stats);
+    if (!take(fields, mate_)) return load_status::alloc_failed;
   }
 }
 

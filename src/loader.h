@@ -26,9 +26,17 @@ namespace pairhits {
 
 enum class load_status { ok, alloc_failed, realloc_failed, read_failed };
 
+// What the load saw, counted as it went, for the messages after it.
 struct load_stats {
   unsigned long long skipped = 0;        // incomplete lines, other than empty or '#' ones
-  unsigned long long first_skipped = 0;  // line number of the first of them
+  unsigned long long first_skipped = 0;  // line number of the first of them, within its table
+  int first_skipped_table = 0;           // which table that line is in
+  unsigned long long complete = 0;       // complete hit lines
+  unsigned long long marked = 0;         // complete lines whose field 1 holds "/1" or "/2"
+  unsigned long long mate1 = 0;          // complete lines filed under mate 1
+  unsigned long long mate2 = 0;          // complete lines filed under mate 2 by a "/2"
+  bool default_columns = true;           // every complete line so far has BLAST's default columns
+  const char* read_error = nullptr;      // why reading failed
   int read_errno = 0;
 };
 
@@ -36,7 +44,10 @@ class Loader {
  public:
   explicit Loader(ReadTable& table) : table_(table), index_(table.index()) {}
 
-  load_status run(LineReader& reader, load_stats& stats);
+  // Loads one table; tables loaded one after the other by one loader are
+  // one table, the mate carrying over, but each table's end ends its last
+  // line. `table` numbers the table in the messages.
+  load_status run(LineReader& reader, load_stats& stats, int table = 0);
 
  private:
   // A complete hit line waiting in a batch; its strings point into the
@@ -55,6 +66,7 @@ class Loader {
 
   ReadTable& table_;
   read_index* index_;
+  std::int32_t mate_ = 0;
   // The record last inserted or found by file_one: a new read's lines come
   // together, and only an insertion moves records (it says where the new one is).
   elem* last_ = nullptr;

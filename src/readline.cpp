@@ -11,33 +11,24 @@
 
 namespace pairhits {
 
+namespace {
+std::size_t usable(std::size_t capacity) { return std::clamp<std::size_t>(capacity, 1, SIZE_MAX / 2); }
+}  // namespace
+
+// The buffer holds the data, a zero byte and kReadAhead more bytes.
+LineReader::LineReader(TableSource& source, std::size_t capacity, std::size_t max_read)
+    : own_(std::string_view()), source_(&source), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
+      capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {}
+
 LineReader::LineReader(int fd, std::size_t capacity, std::size_t max_read)
-    : fd_(fd), capacity_(std::clamp<std::size_t>(capacity, 1, SIZE_MAX / 2)),
-      max_read_(std::max<std::size_t>(max_read, 1)) {
-  buf_ = static_cast<char*>(mem_alloc(capacity_ + 1 + kReadAhead));
-}
+    : own_(fd), source_(&own_), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
+      capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {}
 
 LineReader::LineReader(std::string_view text, std::size_t capacity, std::size_t max_read)
-    : LineReader(-1, capacity, max_read) {
-  text_ = text;
-  from_memory_ = true;
-}
+    : own_(text), source_(&own_), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
+      capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {}
 
 LineReader::~LineReader() { mem_free(buf_); }
-
-long LineReader::read_some(char* into, std::size_t room) {
-  room = std::min(room, max_read_);
-  if (from_memory_) {
-    std::size_t n = std::min(room, text_.size());
-    std::memcpy(into, text_.data(), n);
-    text_.remove_prefix(n);
-    return static_cast<long>(n);
-  }
-  for (;;) {
-    ssize_t n = ::read(fd_, into, room);
-    if (n >= 0 || errno != EINTR) return n;
-  }
-}
 
 std::size_t LineReader::next_of(char byte, Search& search) {
   if (search.found != kNone && search.found >= pos_) return search.found;
@@ -74,11 +65,8 @@ read_result LineReader::refill() {
     buf_ = grown;
     capacity_ = bigger;
   }
-  long n = read_some(buf_ + end_, capacity_ - end_);
-  if (n < 0) {
-    errno_ = errno;
-    return read_result::read_error;
-  }
+  long n = source_->read(buf_ + end_, std::min(capacity_ - end_, max_read_));
+  if (n < 0) return read_result::read_error;
   if (n == 0) eof_ = true;
   end_ += static_cast<std::size_t>(n);
   // What a scanner reads ahead past the last line is then defined, as tools

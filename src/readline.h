@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "read_ahead.h"
+#include "table_source.h"
 
 namespace pairhits {
 
@@ -29,11 +30,14 @@ class LineReader {
  public:
   static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 20;
 
-  // Reads from an open file descriptor, which the caller keeps owning.
+  // Reads a table's bytes, `max_read` at most per read (tests put read
+  // boundaries anywhere this way), from a source the caller keeps owning.
+  explicit LineReader(TableSource& source, std::size_t capacity = kDefaultCapacity,
+                      std::size_t max_read = kDefaultCapacity);
+  // The same from an open file descriptor, which the caller keeps owning.
   explicit LineReader(int fd, std::size_t capacity = kDefaultCapacity,
                       std::size_t max_read = kDefaultCapacity);
-  // Reads from memory, `max_read` bytes at most per read: tests use this to
-  // put read boundaries anywhere.
+  // The same from memory.
   explicit LineReader(std::string_view text, std::size_t capacity = kDefaultCapacity,
                       std::size_t max_read = kDefaultCapacity);
   ~LineReader();
@@ -51,7 +55,10 @@ class LineReader {
   // caller can hold on to several lines at once.
   read_result readline(padded_view& line, bool may_read = true);
 
-  int error_number() const { return errno_; }
+  // Why a read failed: the system's error number (0 for bad compressed
+  // data), and a text for messages.
+  int error_number() const { return source_->error_number(); }
+  const char* error_text() const { return source_->error_text(); }
 
  private:
   // Where the next occurrence of one byte value lies, so that every byte is
@@ -64,11 +71,8 @@ class LineReader {
 
   std::size_t next_of(char byte, Search& search);
   read_result refill();
-  long read_some(char* into, std::size_t room);
-
-  int fd_ = -1;
-  std::string_view text_;  // unread part of a memory source
-  bool from_memory_ = false;
+  TableSource own_;  // the source, unless the caller gave one
+  TableSource* source_;
 
   char* buf_ = nullptr;
   std::size_t capacity_ = 0;  // usable bytes; the zero byte and kReadAhead more are allocated
@@ -76,7 +80,6 @@ class LineReader {
   std::size_t pos_ = 0;  // start of the unreturned data
   std::size_t end_ = 0;  // end of the data in the buffer
   bool eof_ = false;
-  int errno_ = 0;
   Search lf_;
   Search cr_;
 };

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <isa-l/igzip_lib.h>
+#include <zstd.h>
+
 #include "alloc.h"
 #include "readline.h"
 
@@ -89,6 +92,45 @@ TEST(LineReader, LongLinesAcrossBufferBorders) {
             << "length " << n << " end " << (has_end ? int(end[0]) : 0) << " capacity "
             << s.capacity << " read " << s.max_read;
       }
+    }
+  }
+}
+
+std::string gzip_of(const std::string& text) {
+  std::string out(text.size() + 1024, '\0');
+  isal_zstream z;
+  isal_deflate_stateless_init(&z);
+  z.gzip_flag = IGZIP_GZIP;
+  z.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<std::uint32_t>(text.size());
+  z.next_out = reinterpret_cast<std::uint8_t*>(out.data());
+  z.avail_out = static_cast<std::uint32_t>(out.size());
+  EXPECT_EQ(isal_deflate_stateless(&z), COMP_OK);
+  out.resize(z.total_out);
+  return out;
+}
+
+std::string zstd_of(const std::string& text) {
+  std::string out(ZSTD_compressBound(text.size()), '\0');
+  out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
+  return out;
+}
+
+// Compressed tables come out as the same lines, in one piece or several
+// (members, frames), wherever reads and the buffer's borders fall.
+TEST(LineReader, CompressedTablesGiveTheSameLines) {
+  std::string text;
+  std::vector<std::string> lines;
+  for (int i = 0; i < 300; ++i) {
+    lines.push_back("r" + std::to_string(i) + "/1\tx\t" + std::string(static_cast<std::size_t>(i % 37), 'y'));
+    text += lines.back() + (i % 3 == 0 ? "\r\n" : "\n");
+  }
+  const std::size_t half = text.size() / 2;
+  const std::string inputs[] = {gzip_of(text), gzip_of(text.substr(0, half)) + gzip_of(text.substr(half)),
+                                zstd_of(text), zstd_of(text.substr(0, half)) + zstd_of(text.substr(half))};
+  for (const std::string& input : inputs) {
+    for (shape s : kShapes) {
+      EXPECT_EQ(read_all(input, s), lines) << "capacity " << s.capacity << " read " << s.max_read;
     }
   }
 }

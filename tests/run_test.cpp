@@ -53,6 +53,21 @@ outcome run(const std::string& table) {
   return {drain(out), drain(err), status};
 }
 
+// The warnings after a load that explain an empty or wrong report.
+const std::string kOnlyMate1 =
+    "ERROR: every hit line is of mate 1 (\"/1\"); without mate 2's hits nothing can pair: give the tables of both mates\n";
+const std::string kOnlyMate2 =
+    "ERROR: every hit line is of mate 2 (\"/2\"); without mate 1's hits nothing can pair: give the tables of both mates\n";
+const std::string kNoMarks =
+    "ERROR: no read name in column 1 ends in \"/1\" or \"/2\", so every hit counts as mate 2 and nothing can "
+    "pair; pairhits expects names such as read7/1 and read7/2\n";
+const std::string kDefaultColumns =
+    "ERROR: the table has BLAST's default -outfmt 6 columns, whose column 9 is a position, not a target; run "
+    "blastn with -outfmt \"6 qseqid sseqid pident length mismatch gapopen evalue bitscore staxids\"\n";
+const std::string kNothingRead =
+    "ERROR: no line of the input is a hit line (nine TAB-separated columns, the read name first): is it a BLAST "
+    "tabular table?\n";
+
 // The rules written as plainly as possible: split on line ends, split on
 // TABs, strtod, a map of names, printf.
 std::string model(const std::string& table, std::string* warning = nullptr) {
@@ -80,6 +95,9 @@ std::string model(const std::string& table, std::string* warning = nullptr) {
   std::map<std::string, std::pair<std::vector<kept>, std::vector<kept>>> reads;
   int mate = 0;
   long skipped = 0, first = 0;
+  long complete = 0, marked = 0, mate1 = 0, mate2 = 0;
+  bool default_columns = true;
+  auto whole = [](const std::string& f) { return f.find_first_not_of("0123456789") == std::string::npos; };
   for (std::size_t n = 0; n < lines.size(); ++n) {
     const std::string& line = lines[n];
     std::vector<std::string> fields;
@@ -92,14 +110,22 @@ std::string model(const std::string& table, std::string* warning = nullptr) {
         f.clear();
       }
     }
+    bool has_mark = false;
     if (!fields.empty()) {
       if (fields[0].find("/1") != std::string::npos) mate = 1;
       if (fields[0].find("/2") != std::string::npos) mate = 2;
+      has_mark = fields[0].find("/1") != std::string::npos || fields[0].find("/2") != std::string::npos;
     }
     if (fields.size() < 9 || fields[0].size() < 2 || line.find('\0') != std::string::npos) {
       if (!line.empty() && line[0] != '#' && skipped++ == 0) first = static_cast<long>(n + 1);
       continue;
     }
+    ++complete;
+    marked += has_mark;
+    mate1 += mate == 1;
+    mate2 += mate == 2;
+    default_columns = default_columns && fields.size() == 12 && whole(fields[6]) && whole(fields[7]) &&
+                      whole(fields[8]) && whole(fields[9]);
     auto& lists = reads[fields[0].substr(0, fields[0].size() - 2)];
     auto& list = mate == 1 ? lists.first : lists.second;
     bool seen = false;
@@ -127,6 +153,11 @@ std::string model(const std::string& table, std::string* warning = nullptr) {
       *warning = "ERROR: " + std::to_string(skipped) +
                  " lines without a complete hit were skipped, the first at line " + std::to_string(first) + "\n";
     }
+    if (complete == 0 && skipped > 0) *warning += kNothingRead;
+    if (complete > 0 && default_columns) *warning += kDefaultColumns;
+    if (complete > 0 && marked == 0) *warning += kNoMarks;
+    if (marked > 0 && mate1 == 0) *warning += kOnlyMate2;
+    if (marked > 0 && mate2 == 0) *warning += kOnlyMate1;
   }
   return out;
 }
@@ -155,7 +186,13 @@ TEST(Run, HandWrittenRules) {
   };
   const std::vector<row> rows = {
       {"empty table", "", "", ""},
-      {"one mate only", hit_line("r/1", "1", "2", "T") + hit_line("r/1", "3", "4", "U"), "", ""},
+      {"one mate only", hit_line("r/1", "1", "2", "T") + hit_line("r/1", "3", "4", "U"), "", kOnlyMate1},
+      {"no mate marks", hit_line("r_1", "1", "2", "T") + hit_line("r_2", "3", "4", "T"), "", kNoMarks},
+      {"BLAST's default columns",
+       "r/1\ts\t99\t100\t0\t0\t1\t100\t5\t104\t1e-40\t180\nr/2\ts\t98\t100\t0\t0\t1\t100\t5\t104\t1e-39\t180\n",
+       "r\t99,98\t1,1\t5\n", kDefaultColumns},
+      {"nothing reads as a hit line", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"s, "",
+       "ERROR: 4 lines without a complete hit were skipped, the first at line 1\n" + kNothingRead},
       {"byte-wise order", hit_line("r9/1", "1", "1", "T") + hit_line("r9/2", "2", "2", "T") +
                               hit_line("r10/1", "3", "3", "T") + hit_line("r10/2", "4", "4", "T") +
                               hit_line("R1/1", "5", "5", "T") + hit_line("R1/2", "6", "6", "T"),
