@@ -110,6 +110,9 @@ int run_tables(const table_input* tables, std::size_t count, const char* const* 
     case load_status::read_failed:
       write_error_with_reason(err_fd, "problem reading Blast file", stats.read_error);
       return 1;
+    case load_status::write_failed:  // the splitter's, never the loader's
+    case load_status::stopped:
+      return 1;
   }
   if (stats.skipped > 0) write_skip_warning(err_fd, stats, names);
   write_load_warnings(err_fd, stats);

@@ -32,6 +32,17 @@ command_line parse_command_line(int argc, const char* const* argv) {
   return c;
 }
 
+bool parse_count(const char* text, int max, int& value) {
+  long long n = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9' || n > max) return false;
+    n = n * 10 + (*p - '0');
+  }
+  if (*text == '\0' || n < 1 || n > max) return false;
+  value = static_cast<int>(n);
+  return true;
+}
+
 OpenTables::~OpenTables() {
   for (const table_input& t : tables_) {
     if (t.fd != STDIN_FILENO) ::close(t.fd);

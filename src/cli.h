@@ -18,6 +18,10 @@ struct command_line {
 // or a bad option decides.
 command_line parse_command_line(int argc, const char* const* argv);
 
+// A whole number from 1 to `max`, written in decimal digits only; false
+// for anything else ("0", "00", "abc", "+5", a number above max).
+bool parse_count(const char* text, int max, int& value);
+
 // An open table: its name as given and its descriptor.
 struct table_input {
   const char* name;

@@ -129,7 +129,7 @@ bool all_digits(std::string_view text) {
 
 }  // namespace
 
-bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
+bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate) {
   field_bounds f;
   find_fields(line, f);
   if (f.n_starts == 0) return false;
@@ -138,9 +138,11 @@ bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
   if (f.n_starts < kWanted || length1 < 2 || f.has_zero) return false;
 
   // Each field is followed by a TAB or by the line's own terminating zero.
-  char* text = line.data();
-  for (int k : {2, 6, 8}) text[f.ends[k]] = '\0';
-  text[f.ends[0] - 2] = '\0';
+  if (terminate) {
+    char* text = line.data();
+    for (int k : {2, 6, 8}) text[f.ends[k]] = '\0';
+    text[f.ends[0] - 2] = '\0';
+  }
   fields.name = line.part(f.starts[0], length1 - 2);
   fields.col3 = line.part(f.starts[2], f.ends[2] - f.starts[2]);
   fields.col7 = line.part(f.starts[6], f.ends[6] - f.starts[6]);
@@ -154,7 +156,7 @@ bool has_default_outfmt6_shape(padded_view line, const hit_fields& fields) {
   if (!all_digits(fields.col7.text()) || !all_digits(fields.field8.text()) || !all_digits(fields.target.text())) {
     return false;
   }
-  // Fields 10 to 12 follow field 9's end, which the splitter made a zero.
+  // Fields 10 to 12 follow field 9's end (a TAB, or a zero the splitter wrote over it).
   const char* p = fields.target.data() + fields.target.size() + 1;
   const char* end = line.data() + line.size();
   int more = 0;

@@ -28,8 +28,10 @@ struct hit_fields {
   bool marked;         // whether field 1 holds "/1" or "/2"
 };
 
-// True for a complete line, whose fields are then in `fields`.
-bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate);
+// True for a complete line, whose fields are then in `fields`. With
+// `terminate` false the line is left as it was, and the fields are views
+// without a zero byte after them.
+bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate = true);
 
 // Whether a complete line, split into `fields`, has the shape of BLAST's
 // default tabular columns: exactly 12 fields, and fields 7 to 10 (query

@@ -15,17 +15,16 @@ bool same_name(padded_view a, padded_view b) {
 }
 }  // namespace
 
-namespace {
 void count_complete(const hit_fields& fields, std::int32_t mate, padded_view line, load_stats& stats) {
   ++stats.complete;
   if (fields.marked) ++stats.marked;
   if (mate == 1) ++stats.mate1;
   if (mate == 2) ++stats.mate2;
+  if (mate == 0) ++stats.unmated;
   // Looked at only while every line so far has had that shape: one line
   // for most tables.
   if (stats.default_columns) stats.default_columns = has_default_outfmt6_shape(line, fields);
 }
-}  // namespace
 
 load_status Loader::run(LineReader& reader, load_stats& stats, int table) {
   unsigned long long line_number = 0;

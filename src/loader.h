@@ -24,7 +24,8 @@
 
 namespace pairhits {
 
-enum class load_status { ok, alloc_failed, realloc_failed, read_failed };
+// write_failed and stopped are the splitter's (part_split.h).
+enum class load_status { ok, alloc_failed, realloc_failed, read_failed, write_failed, stopped };
 
 // What the load saw, counted as it went, for the messages after it.
 struct load_stats {
@@ -35,10 +36,14 @@ struct load_stats {
   unsigned long long marked = 0;         // complete lines whose field 1 holds "/1" or "/2"
   unsigned long long mate1 = 0;          // complete lines filed under mate 1
   unsigned long long mate2 = 0;          // complete lines filed under mate 2 by a "/2"
+  unsigned long long unmated = 0;        // complete lines read before any line named a mate
   bool default_columns = true;           // every complete line so far has BLAST's default columns
   const char* read_error = nullptr;      // why reading failed
   int read_errno = 0;
 };
+
+// Counts a complete line, whose fields and mate are given, in `stats`.
+void count_complete(const hit_fields& fields, std::int32_t mate, padded_view line, load_stats& stats);
 
 class Loader {
  public:

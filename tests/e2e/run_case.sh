@@ -25,6 +25,9 @@ else
   export PAIRHITS="$binary"
 fi
 export WORK="$work"
+# pairhits-split, pairhits-merge and pairhits-partitioned, and the pairhits
+# they run, come from the build.
+[ -n "${PAIRHITS_TOOLS:-}" ] && export PATH="$PAIRHITS_TOOLS:$PATH"
 
 cd "$case_dir" || exit 2
 bash ./cmd > "$work/stdout" 2> "$work/stderr"

@@ -1,0 +1,20 @@
+// Running pairhits on the parts of a split, a few at a time, each with its
+// report in a file beside its part and its messages collected in memory
+// (so that a full folder cannot swallow them).
+#pragma once
+
+#include <csignal>
+#include <string>
+
+namespace pairhits {
+
+// Runs `program` (found through PATH) on each part in `dir`, at most `jobs`
+// at once, each with its report in DIR/part-NNNN.out. On the first part
+// that fails, stops the others and writes that part's messages and a line
+// naming it on `err_fd`; returns 1. Returns -1, with every part stopped,
+// once *stop is set; 0 when every part succeeded (their messages, which
+// the merge gives for the whole, are dropped).
+int run_parts(const char* program, const std::string& dir, int parts, int jobs, int err_fd,
+              const volatile std::sig_atomic_t* stop);
+
+}  // namespace pairhits

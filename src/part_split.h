@@ -1,0 +1,36 @@
+// Splitting tables into part tables by a hash of the read name, so that
+// each part can be paired on its own, in less memory, and the parts'
+// reports merged by name give the report of one run over all the tables.
+//
+// Each part gets the complete hit lines of its read names, in table order,
+// with LF line ends. A line without a mate mark carries the mate of the
+// line before it in the whole table, which in its part may be another: a
+// quiet line "#/1" or "#/2" (a comment, so neither counted nor kept) is put
+// before it then, and at the end of each part, so that the part's next
+// table (the same part of the next chunk) starts with the mate the whole
+// table ended with. Incomplete lines are left out: their counts, and all
+// the counts behind the messages, go into the stats file.
+#pragma once
+
+#include <csignal>
+#include <cstddef>
+#include <string>
+
+#include "cli.h"
+
+namespace pairhits {
+
+inline constexpr int kMaxParts = 4096;
+
+// The path of part `part` (from 0) and of the stats file in `dir`.
+std::string part_path(const std::string& dir, int part, const char* suffix = ".tsv");
+std::string stats_path(const std::string& dir);
+
+// Splits the open tables into `parts` part tables and a stats file in the
+// existing folder `dir`; `names` are the tables' names for the messages.
+// Returns the exit status, with its message written on `err_fd`; stops
+// early with status -1 once *stop is set.
+int split_tables(const table_input* tables, std::size_t count, const std::string& dir, int parts, int err_fd,
+                 const volatile std::sig_atomic_t* stop = nullptr);
+
+}  // namespace pairhits

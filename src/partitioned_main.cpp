@@ -1,0 +1,177 @@
+// pairhits-partitioned TABLE... [-n PARTS] [-j JOBS]: pairhits on tables
+// larger than memory. Splits the tables by read name into PARTS parts in a
+// work folder, runs pairhits on the parts, JOBS at a time, and merges their
+// reports into the report of one run; the work folder is removed whatever
+// happens, and a signal stops the parts and ends the run with 128 + its number.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "messages.h"
+#include "part_runner.h"
+#include "part_split.h"
+#include "report_merge.h"
+#include "report_writer.h"
+#include "split_stats.h"
+
+namespace {
+
+using namespace pairhits;
+
+volatile std::sig_atomic_t g_signal = 0;
+void on_signal(int signal) { g_signal = signal; }
+
+constexpr int kMaxJobs = 1024;
+// Memory a run needs per byte of table: about 0.55 on real tables; more
+// for safety. Compressed tables are assumed to hold 5 times their size.
+constexpr double kMemoryPerByte = 0.75;
+constexpr double kCompressedRatio = 5.0;
+constexpr double kUsableShare = 0.8;  // of the memory the system says is available
+
+const char kUsage[] =
+    "Usage: pairhits-partitioned TABLE... [-n PARTS] [-j JOBS]\n"
+    "pairhits for tables larger than memory: split the tables into PARTS parts\n"
+    "by read name (pairhits-split), run pairhits on the parts, JOBS at once,\n"
+    "and merge their reports (pairhits-merge). The report and messages are\n"
+    "those of one pairhits run. Work files go to TMPDIR (default /tmp).\n"
+    "\n"
+    "  -n PARTS  1 to 4096 (default: from the tables' size and free memory)\n"
+    "  -j JOBS   1 to 1024 (default: the number of processors)\n"
+    "\n"
+    "Full documentation: man pairhits-partitioned\n";
+
+// Bytes of memory the system says are available, or 0 if unknown.
+double available_memory() {
+  std::FILE* f = std::fopen("/proc/meminfo", "r");
+  if (f == nullptr) return 0;
+  char line[256];
+  double kib = 0;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::sscanf(line, "MemAvailable: %lf kB", &kib) == 1) break;
+  }
+  std::fclose(f);
+  return kib * 1024;
+}
+
+// Enough parts that JOBS of them at once fit in memory, and at least JOBS.
+int default_parts(const std::vector<const char*>& paths, int jobs) {
+  double need = 0;
+  for (const char* path : paths) {
+    struct stat st;
+    if (std::strcmp(path, "-") == 0 || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    unsigned char head[2] = {};
+    std::FILE* f = std::fopen(path, "rb");
+    const bool compressed = f != nullptr && std::fread(head, 1, 2, f) == 2 &&
+                            ((head[0] == 0x1f && head[1] == 0x8b) || (head[0] == 0x28 && head[1] == 0xb5));
+    if (f != nullptr) std::fclose(f);
+    need += static_cast<double>(st.st_size) * kMemoryPerByte * (compressed ? kCompressedRatio : 1.0);
+  }
+  const double usable = available_memory() * kUsableShare;
+  double parts = jobs;
+  if (usable > 0 && need * jobs / usable > parts) parts = need * jobs / usable + 1;
+  return parts > kMaxParts ? kMaxParts : static_cast<int>(parts);
+}
+
+// Removes the work folder and what is in it (the program's own files only).
+void remove_folder(const std::string& dir) {
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+        ::unlink((dir + "/" + e->d_name).c_str());
+      }
+    }
+    ::closedir(d);
+  }
+  ::rmdir(dir.c_str());
+}
+
+int usage_error(const char* text, const char* what) {
+  write_error_with_reason(2, text, what);
+  return 2;
+}
+
+// Split, run, merge; -1 when a signal stopped it.
+int run(const OpenTables& tables, const std::string& dir, int parts, int jobs) {
+  int status = split_tables(tables.data(), tables.size(), dir, parts, 2, &g_signal);
+  if (status != 0) return status;
+  status = run_parts("pairhits", dir, parts, jobs, 2, &g_signal);
+  if (status != 0) return status;
+  split_stats stats;
+  if (!read_split_stats(stats_path(dir).c_str(), stats)) {
+    write_error_with_reason(2, "problem reading", stats_path(dir).c_str());
+    return 1;
+  }
+  std::vector<const char*> names;
+  for (const std::string& t : stats.tables) names.push_back(t.c_str());
+  if (stats.counts.skipped > 0) write_skip_warning(2, stats.counts, names.size() > 1 ? names.data() : nullptr);
+  write_load_warnings(2, stats.counts);
+  std::vector<std::string> reports;
+  for (int p = 0; p < parts; ++p) reports.push_back(part_path(dir, p, ".out"));
+  return merge_reports(reports, 1, 2, &g_signal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int parts = 0;
+  int jobs = 0;
+  std::vector<const char*> paths;
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (!options || arg == "-" || arg[0] != '-') {
+      paths.push_back(argv[i]);
+    } else if (arg == "--") {
+      options = false;
+    } else if (arg == "-h" || arg == "--help") {
+      return write_message(1, kUsage) ? 0 : 1;
+    } else if (arg == "-V" || arg == "--version") {
+      return write_message(1, "pairhits-partitioned " PAIRHITS_VERSION "\n") ? 0 : 1;
+    } else if ((arg == "-n" || arg == "-j") && i + 1 >= argc) {
+      return usage_error("option needs a value", argv[i]);
+    } else if (arg == "-n") {
+      if (!parse_count(argv[++i], kMaxParts, parts)) return usage_error("PARTS must be a whole number from 1 to 4096", argv[i]);
+    } else if (arg == "-j") {
+      if (!parse_count(argv[++i], kMaxJobs, jobs)) return usage_error("JOBS must be a whole number from 1 to 1024", argv[i]);
+    } else {
+      return usage_error("unknown option (see pairhits-partitioned --help)", argv[i]);
+    }
+  }
+  if (paths.empty()) return not_found(2, nullptr);
+  OpenTables tables;
+  for (const char* path : paths) {
+    if (!tables.open(path)) return not_found(2, paths.size() > 1 ? path : nullptr);
+  }
+  if (jobs == 0) jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  if (parts == 0) parts = default_parts(paths, jobs);
+
+  struct sigaction action = {};
+  action.sa_handler = on_signal;
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+  // A full file-size limit makes writes fail (and say so) instead of killing.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pairhits.XXXXXX";
+  if (::mkdtemp(dir.data()) == nullptr) {
+    write_error_with_reason(2, "cannot make a work folder in TMPDIR", std::strerror(errno));
+    return 1;
+  }
+  const int status = run(tables, dir, parts, jobs);
+  remove_folder(dir);
+  if (g_signal != 0) {
+    std::signal(g_signal, SIG_DFL);
+    std::raise(g_signal);
+  }
+  return status < 0 ? 1 : status;
+}

@@ -1,0 +1,158 @@
+#include "report_merge.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <queue>
+
+#include "messages.h"
+#include "readline.h"
+#include "report_writer.h"
+
+namespace pairhits {
+
+namespace {
+
+constexpr std::size_t kReadBytes = 64 << 10;  // per report: thousands may be open at once
+constexpr rlim_t kSpareDescriptors = 32;
+
+std::string_view name_of(padded_view line) {
+  const std::string_view text = line.text();
+  return text.substr(0, std::min(text.find('\t'), text.size()));
+}
+
+struct input {
+  int fd = -1;
+  std::unique_ptr<LineReader> reader;
+  padded_view line;
+  ~input() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Writes lines to a descriptor through a buffer, remembering the first error.
+class LineOutput {
+ public:
+  explicit LineOutput(int fd) : fd_(fd) {}
+  bool put(padded_view line) {
+    if (line.size() + 1 > sizeof buf_ - used_ && !flush()) return false;
+    if (line.size() + 1 > sizeof buf_) {
+      line.data()[line.size()] = '\n';
+      return write_all(fd_, line.data(), line.size() + 1) || fail();
+    }
+    std::memcpy(buf_ + used_, line.data(), line.size());
+    used_ += line.size();
+    buf_[used_++] = '\n';
+    return true;
+  }
+  bool flush() {
+    const bool ok = used_ == 0 || write_all(fd_, buf_, used_);
+    used_ = 0;
+    return ok || fail();
+  }
+  int error_number() const { return errno_; }
+
+ private:
+  bool fail() {
+    errno_ = errno;
+    return false;
+  }
+  int fd_;
+  int errno_ = 0;
+  std::size_t used_ = 0;
+  char buf_[64 << 10];
+};
+
+// One k-way merge of the reports at paths[first, last) onto `out`.
+int merge_once(const std::vector<std::string>& paths, std::size_t first, std::size_t last, LineOutput& out,
+               int err_fd, const volatile std::sig_atomic_t* stop) {
+  std::vector<input> inputs(last - first);
+  // The least name on top; of equal names (not expected), the earlier report.
+  auto later = [&](std::size_t a, std::size_t b) {
+    const int order = name_of(inputs[a].line).compare(name_of(inputs[b].line));
+    return order > 0 || (order == 0 && a > b);
+  };
+  std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> heap(later);
+  auto advance = [&](std::size_t k) {
+    switch (inputs[k].reader->readline(inputs[k].line)) {
+      case read_result::line:
+        heap.push(k);
+        return true;
+      case read_result::end:
+        return true;
+      case read_result::read_error:
+        write_error_with_reason(err_fd, ("problem reading " + paths[first + k]).c_str(), inputs[k].reader->error_text());
+        return false;
+      default:
+        write_malloc_failed(err_fd);
+        return false;
+    }
+  };
+  for (std::size_t k = 0; k < inputs.size(); ++k) {
+    inputs[k].fd = ::open(paths[first + k].c_str(), O_RDONLY | O_CLOEXEC);
+    if (inputs[k].fd < 0) {
+      write_error_with_reason(err_fd, ("problem reading " + paths[first + k]).c_str(), std::strerror(errno));
+      return 1;
+    }
+    inputs[k].reader = std::make_unique<LineReader>(inputs[k].fd, kReadBytes, kReadBytes);
+    if (!inputs[k].reader->ok()) {
+      write_malloc_failed(err_fd);
+      return 1;
+    }
+    if (!advance(k)) return 1;
+  }
+  while (!heap.empty()) {
+    const std::size_t k = heap.top();
+    heap.pop();
+    if (!out.put(inputs[k].line)) break;
+    if (!advance(k)) return 1;
+    if (stop != nullptr && *stop != 0) return -1;
+  }
+  if (!out.flush()) {
+    write_error_with_reason(err_fd, "problem writing the report", std::strerror(out.error_number()));
+    return 1;
+  }
+  return 0;
+}
+
+std::size_t descriptor_budget() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur <= kSpareDescriptors + 2) return 2;
+  return static_cast<std::size_t>(limit.rlim_cur - kSpareDescriptors);
+}
+
+}  // namespace
+
+int merge_reports(const std::vector<std::string>& paths, int out_fd, int err_fd,
+                  const volatile std::sig_atomic_t* stop) {
+  const std::size_t budget = descriptor_budget();
+  if (paths.size() <= budget) {
+    LineOutput out(out_fd);
+    return merge_once(paths, 0, paths.size(), out, err_fd, stop);
+  }
+  // Rounds: each group of `budget` reports into one file, then those files.
+  std::vector<std::string> rounds;
+  int status = 0;
+  for (std::size_t first = 0; first < paths.size() && status == 0; first += budget) {
+    rounds.push_back(paths[0] + ".round" + std::to_string(rounds.size()));
+    const int fd = ::open(rounds.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      write_error_with_reason(err_fd, ("problem writing " + rounds.back()).c_str(), std::strerror(errno));
+      status = 1;
+      break;
+    }
+    auto out = std::make_unique<LineOutput>(fd);
+    status = merge_once(paths, first, std::min(first + budget, paths.size()), *out, err_fd, stop);
+    if (::close(fd) != 0 && status == 0) status = 1;
+  }
+  if (status == 0) status = merge_reports(rounds, out_fd, err_fd, stop);
+  for (const std::string& r : rounds) ::unlink(r.c_str());
+  return status;
+}
+
+}  // namespace pairhits

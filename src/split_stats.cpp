@@ -1,0 +1,80 @@
+#include "split_stats.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace pairhits {
+
+namespace {
+constexpr char kHeader[] = "pairhits-split-stats 1";
+}  // namespace
+
+bool write_split_stats(const char* path, const split_stats& s) {
+  std::FILE* f = std::fopen(path, "w");
+  if (f == nullptr) return false;
+  const load_stats& c = s.counts;
+  std::fprintf(f, "%s\n%zu\n", kHeader, s.tables.size());
+  // Names may hold any byte but zero: each goes with its length.
+  for (const std::string& t : s.tables) {
+    std::fprintf(f, "%zu ", t.size());
+    std::fwrite(t.data(), 1, t.size(), f);
+    std::fputc('\n', f);
+  }
+  std::fprintf(f, "%llu %llu %d %llu %llu %llu %llu %llu %d %d\n", c.skipped, c.first_skipped,
+               c.first_skipped_table, c.complete, c.marked, c.mate1, c.mate2, c.unmated, c.default_columns ? 1 : 0,
+               static_cast<int>(s.last_mate));
+  const bool written = std::ferror(f) == 0;
+  return std::fclose(f) == 0 && written;
+}
+
+bool read_split_stats(const char* path, split_stats& s) {
+  std::FILE* f = std::fopen(path, "r");
+  if (f == nullptr) return false;
+  char header[sizeof kHeader + 1] = {};
+  std::size_t tables = 0;
+  bool ok = std::fgets(header, sizeof header, f) != nullptr && std::strncmp(header, kHeader, sizeof kHeader - 1) == 0 &&
+            std::fscanf(f, "%zu", &tables) == 1;
+  s.tables.clear();
+  for (std::size_t i = 0; ok && i < tables; ++i) {
+    std::size_t length = 0;
+    ok = std::fscanf(f, "%zu", &length) == 1 && std::fgetc(f) == ' ' && length < (1u << 20);
+    std::string name(ok ? length : 0, '\0');
+    ok = ok && std::fread(name.data(), 1, length, f) == length;
+    s.tables.push_back(name);
+  }
+  load_stats& c = s.counts;
+  int default_columns = 0;
+  int last_mate = 0;
+  ok = ok && std::fscanf(f, "%llu %llu %d %llu %llu %llu %llu %llu %d %d", &c.skipped, &c.first_skipped,
+                         &c.first_skipped_table, &c.complete, &c.marked, &c.mate1, &c.mate2, &c.unmated,
+                         &default_columns, &last_mate) == 10;
+  c.default_columns = default_columns != 0;
+  s.last_mate = last_mate;
+  std::fclose(f);
+  return ok && c.first_skipped_table >= 0 && (c.skipped == 0 || static_cast<std::size_t>(c.first_skipped_table) < tables);
+}
+
+split_stats combine_split_stats(const std::vector<split_stats>& splits) {
+  split_stats all;
+  load_stats& c = all.counts;
+  for (const split_stats& s : splits) {
+    const load_stats& p = s.counts;
+    if (c.skipped == 0 && p.skipped > 0) {
+      c.first_skipped = p.first_skipped;
+      c.first_skipped_table = static_cast<int>(all.tables.size()) + p.first_skipped_table;
+    }
+    c.skipped += p.skipped;
+    c.complete += p.complete;
+    c.marked += p.marked;
+    c.mate1 += p.mate1;
+    c.mate2 += p.mate2;
+    // Lines before this split's first mate mark carry the mate the splits before ended with.
+    (all.last_mate == 1 ? c.mate1 : all.last_mate == 2 ? c.mate2 : c.unmated) += p.unmated;
+    c.default_columns = c.default_columns && p.default_columns;
+    if (s.last_mate != 0) all.last_mate = s.last_mate;
+    all.tables.insert(all.tables.end(), s.tables.begin(), s.tables.end());
+  }
+  return all;
+}
+
+}  // namespace pairhits
