@@ -40,7 +40,7 @@ read -r s1 _ < <(measure pairhits-partitioned "$tables/shuffled.tsv" -n 8 -j 2)
 read -r s4 k4 < <(measure pairhits-partitioned "$tables/shuffled4.tsv" -n 8 -j 2)
 read -r p4 pk4 < <(measure pairhits "$tables/shuffled4.tsv")
 printf '\n| shuffled, pairhits-partitioned -n 8 -j 2 | lines | wall s | ns per line |\n|---|---|---|---|\n'
-printf '| 1x | %d | %.2f | %.0f |\n' "$lines1" "$s1" "$(echo "$s1 * 1e9 / $lines1" | bc -l)"
-printf '| 4x | %d | %.2f | %.0f |\n' "$lines4" "$s4" "$(echo "$s4 * 1e9 / $lines4" | bc -l)"
+printf '| 1x | %d | %.2f | %.0f |\n' "$lines1" "$s1" "$(echo "$s1 * 1000000000 / $lines1" | bc -l)"
+printf '| 4x | %d | %.2f | %.0f |\n' "$lines4" "$s4" "$(echo "$s4 * 1000000000 / $lines4" | bc -l)"
 printf '\n4x / 1x time per line: %.2f; plain pairhits at 4x: %.2f s, %d MiB (partitioned: %d MiB)\n' \
   "$(echo "($s4 / $lines4) / ($s1 / $lines1)" | bc -l)" "$p4" $((pk4 / 1024)) $((k4 / 1024))
