@@ -11,6 +11,10 @@ void* mem_alloc(std::size_t bytes);
 void* mem_calloc(std::size_t count, std::size_t bytes);
 void* mem_realloc(void* block, std::size_t bytes);
 void mem_free(void* block);
+// Zero-filled pages, `bytes` (a multiple of the page size) aligned to
+// `align` (a power of two), straight from the system; null if they cannot be had.
+void* mem_map(std::size_t bytes, std::size_t align);
+void mem_unmap(void* pages, std::size_t bytes);
 
 // Test hook: the next `successes` allocations succeed and every later one
 // fails, as if memory had run out. A negative value (the default) means never.

@@ -33,8 +33,7 @@ void free_elem(elem& r, RecordMemory& memory) {
 add_result add_kept_hit(elem& r, std::int32_t mate, const hit& h, RecordMemory& memory) {
   hit*& list = mate == 1 ? r.hits1 : r.hits2;
   std::int32_t& count = mate == 1 ? r.n_hits1 : r.n_hits2;
-  if (find_target(list, count, h.target) >= 0) return add_result::duplicate;
-  return memory.append(list, count, h) ? add_result::added : add_result::alloc_failed;
+  return memory.add(list, count, h);
 }
 
 bool parse_Blast_Line(padded_view line, hit& h, char*& name, std::int32_t& mate) {

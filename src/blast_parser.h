@@ -11,10 +11,9 @@
 #include <type_traits>
 
 #include "read_ahead.h"
+#include "record_memory.h"
 
 namespace pairhits {
-
-class RecordMemory;  // record_memory.h
 
 // One hit kept for one mate of one read.
 struct hit {
@@ -41,8 +40,6 @@ elem init_blast(const char* name);
 // Releases the record's lists into `memory` and empties it, so a second call
 // does nothing. The record itself lives in an index node.
 void free_elem(elem& r, RecordMemory& memory);
-
-enum class add_result { added, duplicate, alloc_failed };
 
 // Files h under mate 1 if `mate` is 1 and under mate 2 otherwise, unless that
 // list already holds h's target: the first hit of a target is the one kept.

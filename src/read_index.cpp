@@ -3,6 +3,7 @@
 #include <cassert>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "alloc.h"
 
@@ -55,34 +56,12 @@ std::int32_t search_node(index_node* x, const char* name, bool& match) {
   return lo - 1;
 }
 
-index_node* new_node(const read_index* b, bool internal) {
-  auto* x = static_cast<index_node*>(
-      mem_calloc(1, static_cast<std::size_t>(internal ? b->internal_bytes : b->leaf_bytes)));
+// A zero-filled node from the tree's arena (whose memory is fresh, so zero).
+index_node* new_node(read_index* b, bool internal) {
+  const auto bytes = static_cast<std::size_t>(internal ? b->internal_bytes : b->leaf_bytes);
+  auto* x = static_cast<index_node*>(b->nodes.take(bytes, alignof(elem)));
   if (x != nullptr) set_header(x, internal, 0);
   return x;
-}
-
-// Releases a subtree with a bounded stack and no allocation: the teardown's
-// way out when its work list cannot grow.
-void free_subtree(const read_index* b, index_node* top) {
-  struct frame {
-    index_node* node;
-    std::int32_t next_child;
-  };
-  frame stack[kb_walk::kDepth];
-  int depth = 0;
-  stack[0] = {top, 0};
-  while (depth >= 0) {
-    frame& f = stack[depth];
-    if (node_is_internal(f.node) && f.next_child <= node_records_used(f.node)) {
-      index_node* child = node_children(b, f.node)[f.next_child++];
-      assert(depth + 1 < kb_walk::kDepth);
-      stack[++depth] = {child, 0};
-    } else {
-      mem_free(f.node);
-      --depth;
-    }
-  }
 }
 
 }  // namespace
@@ -97,17 +76,18 @@ read_index* kb_init_str(int node_budget) {
   std::size_t internal_bytes = child_offset + 2 * std::size_t{t} * sizeof(index_node*);
   if (internal_bytes > INT_MAX) return nullptr;
 
-  auto* b = static_cast<read_index*>(mem_calloc(1, sizeof(read_index)));
-  if (b == nullptr) return nullptr;
+  auto* raw = mem_calloc(1, sizeof(read_index));
+  if (raw == nullptr) return nullptr;
+  auto* b = new (raw) read_index{};
   b->min_degree = static_cast<std::int32_t>(t);
   b->child_offset = static_cast<std::int32_t>(child_offset);
   b->leaf_bytes = static_cast<std::int32_t>(child_offset);
   b->internal_bytes = static_cast<std::int32_t>(internal_bytes);
   b->total_records = 0;
   // The first root is a leaf allocated at the internal size.
-  b->root = static_cast<index_node*>(mem_calloc(1, internal_bytes));
+  b->root = new_node(b, true);
   if (b->root == nullptr) {
-    mem_free(b);
+    kb_free_str(b);
     return nullptr;
   }
   set_header(b->root, false, 0);
@@ -233,10 +213,7 @@ elem* kb_insert_str(read_index* b, const elem& record) {
     index_node* grown = new_node(b, true);
     if (grown == nullptr) return nullptr;
     node_children(b, grown)[0] = old_root;
-    if (!__kb_split_str(b, grown, 0, old_root)) {
-      mem_free(grown);
-      return nullptr;
-    }
+    if (!__kb_split_str(b, grown, 0, old_root)) return nullptr;  // `grown` stays unused in the arena
     b->root = grown;
   }
 
@@ -303,38 +280,7 @@ bool kb_walk_next_str(const read_index* b, kb_walk& w) {
 
 void kb_free_str(read_index* b) {
   if (b == nullptr) return;
-  std::size_t capacity = 8;
-  auto** work = static_cast<index_node**>(mem_alloc(capacity * sizeof(index_node*)));
-  if (work == nullptr) {
-    free_subtree(b, b->root);
-  } else {
-    std::size_t size = 0;
-    work[size++] = b->root;
-    while (size > 0) {
-      index_node* x = work[--size];
-      if (node_is_internal(x)) {
-        index_node** children = node_children(b, x);
-        for (std::int32_t c = 0; c <= node_records_used(x); ++c) {
-          if (size == capacity) {
-            auto** bigger = static_cast<index_node**>(
-                mem_realloc(work, 2 * capacity * sizeof(index_node*)));
-            if (bigger == nullptr) {
-              // No room to list the rest: release it without listing.
-              for (std::int32_t rest = c; rest <= node_records_used(x); ++rest) {
-                free_subtree(b, children[rest]);
-              }
-              break;
-            }
-            work = bigger;
-            capacity *= 2;
-          }
-          work[size++] = children[c];
-        }
-      }
-      mem_free(x);
-    }
-    mem_free(work);
-  }
+  b->~read_index();  // releases the node arena, and every node with it
   mem_free(b);
 }
 

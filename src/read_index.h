@@ -26,13 +26,15 @@
 // tree never reads a record's hit lists; releasing them is the caller's job.
 //
 // Insertion splits full nodes on the way down (no second pass, no recursion);
-// the walk uses a fixed stack of 64 positions; teardown uses a work list.
+// the walk uses a fixed stack of 64 positions; teardown releases the node
+// arena, and with it every node, at once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "blast_parser.h"
+#include "huge_arena.h"
 
 namespace pairhits {
 
@@ -47,6 +49,10 @@ struct read_index {
   std::int32_t internal_bytes;
   std::int32_t child_offset;
   std::int32_t total_records;
+  // Where the nodes come from: nodes are never released one by one before
+  // the teardown, so they are packed into a huge-page arena, which the
+  // teardown releases whole.
+  HugeArena nodes;
 };
 
 // Record slots start at the first elem-aligned offset after the header word.

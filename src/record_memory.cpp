@@ -11,13 +11,9 @@
 
 namespace pairhits {
 
-struct RecordMemory::block {
-  block* next;
-};
-
 namespace {
 constexpr std::size_t kMaxBlockBytes = 256 * 1024;
-constexpr std::size_t kBlockHeader = 16;  // keeps what follows aligned for any record
+constexpr std::size_t kBlockAlign = 16;  // for any record
 constexpr std::size_t kFirstTargetSlots = 64;
 
 // Lists with room for this many hits or more carry, after their hits, a
@@ -55,14 +51,7 @@ std::uint32_t* probe(const hit* list, std::uint32_t room, const char* target) {
 }
 }  // namespace
 
-RecordMemory::~RecordMemory() {
-  mem_free(targets_);
-  while (blocks_ != nullptr) {
-    block* next = blocks_->next;
-    mem_free(blocks_);
-    blocks_ = next;
-  }
-}
+RecordMemory::~RecordMemory() { mem_free(targets_); }
 
 // ----------------------------------------------------------------- blocks --
 
@@ -73,11 +62,8 @@ void* RecordMemory::carve(region& r, std::size_t bytes, std::size_t align) {
     // so that the current block's room stays usable.
     const bool own_block = bytes > next_block_bytes_ / 4;
     const std::size_t size = own_block ? bytes : next_block_bytes_;
-    auto* b = static_cast<block*>(mem_alloc(kBlockHeader + size));
-    if (b == nullptr) return nullptr;
-    b->next = blocks_;
-    blocks_ = b;
-    char* data = reinterpret_cast<char*>(b) + kBlockHeader;
+    auto* data = static_cast<char*>(arena_.take(size, kBlockAlign));
+    if (data == nullptr) return nullptr;
     if (own_block) return data;
     next_block_bytes_ = std::min(2 * next_block_bytes_, kMaxBlockBytes);
     r.next = data;
@@ -189,6 +175,23 @@ bool RecordMemory::append(hit*& list, std::int32_t& count, const hit& h) {
   if (room >= kIndexedRoom) *probe(list, room, h.target) = static_cast<std::uint32_t>(count) + 1;
   list[count++] = h;
   return true;
+}
+
+add_result RecordMemory::add(hit*& list, std::int32_t& count, const hit& h) {
+  const std::uint32_t room = room_of(count);
+  if (room >= kIndexedRoom) {
+    // One probe finds a duplicate or the slot of the new hit.
+    std::uint32_t* slot = probe(list, room, h.target);
+    if (*slot != 0) return add_result::duplicate;
+    if (static_cast<std::uint32_t>(count) < room) {
+      *slot = static_cast<std::uint32_t>(count) + 1;
+      list[count++] = h;
+      return add_result::added;
+    }
+  } else if (find_target(list, count, h.target) >= 0) {
+    return add_result::duplicate;
+  }
+  return append(list, count, h) ? add_result::added : add_result::alloc_failed;
 }
 
 void RecordMemory::release_list(hit* list, std::int32_t count) {

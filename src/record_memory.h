@@ -2,7 +2,8 @@
 //
 // Owns the read names, the kept targets and the hit lists of a run, and
 // releases them all when it goes. Promises:
-//   - strings are packed into large blocks, and released only all together;
+//   - strings and lists are packed into blocks from a huge-page arena, and
+//     released only all together;
 //   - a target's text is kept once however many hits name it, so two hits
 //     name the same target exactly when their target pointers are equal;
 //   - hit lists have room for a power of two of hits and grow by doubling;
@@ -15,9 +16,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "huge_arena.h"
+
 namespace pairhits {
 
 struct hit;  // blast_parser.h
+
+enum class add_result { added, duplicate, alloc_failed };
 
 class RecordMemory {
  public:
@@ -35,10 +40,10 @@ class RecordMemory {
   // hand cheaply. Null if memory ran out. `text` holds no zero byte.
   const char* keep_target(std::string_view text, std::uint64_t head);
 
-  // Appends h, whose target is a kept text not yet in the list, to the list
-  // of `count` hits, growing it when full. False, with the list unchanged,
-  // if memory ran out.
-  bool append(hit*& list, std::int32_t& count, const hit& h);
+  // Files h, whose target is a kept text, at the end of the list of `count`
+  // hits unless the list holds that target already; grows the list when
+  // full. On alloc_failed the list is unchanged.
+  add_result add(hit*& list, std::int32_t& count, const hit& h);
 
   // Releases a list that holds `count` hits; null lists are ignored.
   void release_list(hit* list, std::int32_t count);
@@ -49,6 +54,7 @@ class RecordMemory {
   static constexpr int kPooledClasses = 10;
   static std::size_t list_bytes(int capacity_class);
   hit* grow_list(hit* list, std::int32_t count);
+  bool append(hit*& list, std::int32_t& count, const hit& h);
 
   struct region {
     char* next = nullptr;
@@ -56,8 +62,7 @@ class RecordMemory {
   };
   void* carve(region& r, std::size_t bytes, std::size_t align);
 
-  struct block;
-  block* blocks_ = nullptr;  // every block, newest first
+  HugeArena arena_;  // every block
   std::size_t next_block_bytes_ = 4096;  // doubles up to a limit: small tables stay small
   region text_;
   region lists_;
