@@ -44,6 +44,13 @@ HugeArena::~HugeArena() {
 }
 
 bool HugeArena::grow(std::size_t at_least) {
+  if (regions_ != nullptr) {
+    // The rest of the current region will not be used: give back its pages,
+    // even those inside a huge page that is already backed (it is split).
+    const auto unused = (reinterpret_cast<std::uintptr_t>(next_) + 4095) & ~std::uintptr_t{4095};
+    const auto end = reinterpret_cast<std::uintptr_t>(regions_) + regions_->bytes;
+    if (end > unused) ::madvise(reinterpret_cast<void*>(unused), end - unused, MADV_DONTNEED);
+  }
   next_region_bytes_ = next_region_bytes_ == 0 ? kFirstRegion : std::min(2 * next_region_bytes_, kLargestRegion);
   const std::size_t wanted = at_least + sizeof(region) + 4096;
   const std::size_t unit = next_region_bytes_ < kHugePage ? 4096 : kHugePage;
