@@ -156,10 +156,11 @@ int main(int argc, char** argv) {
 
   struct sigaction action = {};
   action.sa_handler = on_signal;
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+  // SIGPIPE too: a reader of the report that goes away (head) ends the run
+  // as it would end any filter, but the work folder goes first.
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(s, &action, nullptr);
   // A full file-size limit makes writes fail (and say so) instead of killing.
   std::signal(SIGXFSZ, SIG_IGN);
-  std::signal(SIGPIPE, SIG_IGN);
 
   const char* tmp = std::getenv("TMPDIR");
   std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pairhits.XXXXXX";

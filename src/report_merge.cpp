@@ -113,7 +113,10 @@ int merge_once(const std::vector<std::string>& paths, std::size_t first, std::si
     if (!advance(k)) return 1;
     if (stop != nullptr && *stop != 0) return -1;
   }
-  if (!out.flush()) {
+  const bool flushed = out.flush();
+  // A signal (SIGPIPE from a reader that went away, say) ends the run quietly.
+  if (stop != nullptr && *stop != 0) return -1;
+  if (!flushed) {
     write_error_with_reason(err_fd, "problem writing the report", std::strerror(out.error_number()));
     return 1;
   }
