@@ -97,21 +97,10 @@ int run_tables(const table_input* tables, std::size_t count, const char* const* 
   }
   Progress progress(err_fd, total_bytes);
   load_stats stats;
-  switch (parse_blast_alignment(tables, count, read_bytes, table, progress, stats)) {
-    case load_status::ok:
-      break;
-    case load_status::alloc_failed:
-      write_malloc_failed(err_fd);
-      return 1;
-    case load_status::realloc_failed:
-      write_realloc_failed(err_fd);
-      return 1;
-    case load_status::read_failed:
-      write_error_with_reason(err_fd, "problem reading Blast file", stats.read_error);
-      return 1;
-    case load_status::write_failed:  // the splitter's, never the loader's
-    case load_status::stopped:
-      return 1;
+  const load_status loaded = parse_blast_alignment(tables, count, read_bytes, table, progress, stats);
+  if (loaded != load_status::ok) {
+    write_load_failure(err_fd, loaded, stats);
+    return 1;
   }
   if (stats.skipped > 0) write_skip_warning(err_fd, stats, names);
   write_load_warnings(err_fd, stats);
@@ -133,16 +122,8 @@ int pairhits_run(int in_fd, int out_fd, int err_fd, std::size_t read_bytes) {
 
 int pairhits_main(int argc, const char* const* argv, int out_fd, int err_fd) {
   const command_line c = parse_command_line(argc, argv);
-  switch (c.what) {
-    case command_line::action::help:
-      return write_usage(out_fd) ? 0 : 1;
-    case command_line::action::version:
-      return write_version(out_fd) ? 0 : 1;
-    case command_line::action::bad_option:
-      write_error_with_reason(err_fd, "unknown option (see pairhits --help)", c.bad_option);
-      return 2;
-    case command_line::action::run:
-      break;
+  if (const int status = answer_without_running(c, "pairhits", usage_text(), out_fd, err_fd); status >= 0) {
+    return status;
   }
   if (c.paths.empty()) return not_found(err_fd, nullptr);
   const bool several = c.paths.size() > 1;

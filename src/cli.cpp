@@ -4,32 +4,62 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+
+#include "messages.h"
+#include "report_writer.h"
 
 namespace pairhits {
 
-command_line parse_command_line(int argc, const char* const* argv) {
+command_line parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> valued) {
   command_line c;
   bool options = true;
   for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
-    const char* arg = argv[i];
-    if (!options || arg[0] != '-' || arg[1] == '\0') {
-      c.paths.push_back(arg);
-    } else if (std::strcmp(arg, "--") == 0) {
+    const std::string_view arg = argv[i];
+    const auto fault = [&](command_line::action what) {
+      c.what = what;
+      c.bad_option = argv[i];
+      return c;
+    };
+    if (!options || arg.size() < 2 || arg[0] != '-') {
+      c.paths.push_back(argv[i]);
+    } else if (arg == "--") {
       options = false;
-    } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+    } else if (arg == "-h" || arg == "--help") {
       c.what = command_line::action::help;
       return c;
-    } else if (std::strcmp(arg, "-V") == 0 || std::strcmp(arg, "--version") == 0) {
+    } else if (arg == "-V" || arg == "--version") {
       c.what = command_line::action::version;
       return c;
+    } else if (std::find(valued.begin(), valued.end(), arg) == valued.end()) {
+      return fault(command_line::action::bad_option);
+    } else if (i + 1 >= argc || argv[i + 1] == nullptr) {
+      return fault(command_line::action::missing_value);
     } else {
-      c.what = command_line::action::bad_option;
-      c.bad_option = arg;
-      return c;
+      c.values.emplace_back(arg, argv[++i]);
     }
   }
   return c;
+}
+
+int answer_without_running(const command_line& c, const char* program, const char* usage, int out_fd, int err_fd) {
+  switch (c.what) {
+    case command_line::action::run:
+      return -1;
+    case command_line::action::help:
+      return write_message(out_fd, usage) ? 0 : 1;
+    case command_line::action::version:
+      return write_message(out_fd, (std::string(program) + " " PAIRHITS_VERSION "\n").c_str()) ? 0 : 1;
+    case command_line::action::bad_option:
+      write_error_with_reason(err_fd, (std::string("unknown option (see ") + program + " --help)").c_str(), c.bad_option);
+      return 2;
+    case command_line::action::missing_value:
+      write_error_with_reason(err_fd, "option needs a value", c.bad_option);
+      return 2;
+  }
+  return 2;
 }
 
 bool parse_count(const char* text, int max, int& value) {

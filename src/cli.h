@@ -3,20 +3,31 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pairhits {
 
 struct command_line {
-  enum class action { run, help, version, bad_option } what = action::run;
-  const char* bad_option = nullptr;
-  std::vector<const char*> paths;  // "-" is standard input
+  enum class action { run, help, version, bad_option, missing_value } what = action::run;
+  const char* bad_option = nullptr;  // the option at fault
+  std::vector<const char*> paths;    // "-" is standard input
+  std::vector<std::pair<std::string_view, const char*>> values;  // options given with a value, in order
 };
 
-// -h/--help, -V/--version, "--" ends the options, "-" is a table; any other
-// argument that starts with '-' is a bad option. The first of help, version
-// or a bad option decides.
-command_line parse_command_line(int argc, const char* const* argv);
+// -h/--help, -V/--version, "--" ends the options, "-" is a table, the
+// options named in `valued` take the next argument as their value; any
+// other argument that starts with '-' is a bad option. The first of help,
+// version or a faulty option decides.
+command_line parse_command_line(int argc, const char* const* argv,
+                                std::initializer_list<std::string_view> valued = {});
+
+// For a command line that does not run: prints the usage or the version
+// line of `program` on out_fd, or the fault on err_fd, and returns the exit
+// status (0, or 2 for a fault). -1 for a command line that runs.
+int answer_without_running(const command_line& c, const char* program, const char* usage, int out_fd, int err_fd);
 
 // A whole number from 1 to `max`, written in decimal digits only; false
 // for anything else ("0", "00", "abc", "+5", a number above max).

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "messages.h"
 #include "report_merge.h"
 #include "report_writer.h"
@@ -24,26 +25,14 @@ const char kUsage[] =
 
 int main(int argc, char** argv) {
   using namespace pairhits;
+  const command_line c = parse_command_line(argc, argv, {"--stats"});
+  if (const int status = answer_without_running(c, "pairhits-merge", kUsage, 1, 2); status >= 0) return status;
   std::vector<split_stats> splits;
-  std::vector<std::string> reports;
-  bool options = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (!options || arg == "-" || arg[0] != '-') {
-      reports.push_back(arg);
-    } else if (arg == "--") {
-      options = false;
-    } else if (arg == "-h" || arg == "--help") {
-      return write_message(1, kUsage) ? 0 : 1;
-    } else if (arg == "--stats" && i + 1 < argc) {
-      splits.emplace_back();
-      if (!read_split_stats(argv[++i], splits.back())) {
-        write_error_with_reason(2, "not a stats file of pairhits-split", argv[i]);
-        return 1;
-      }
-    } else {
-      write_error_with_reason(2, "unknown option (see pairhits-merge --help)", argv[i]);
-      return 2;
+  for (const auto& option : c.values) {
+    splits.emplace_back();
+    if (!read_split_stats(option.second, splits.back())) {
+      write_error_with_reason(2, "not a stats file of pairhits-split", option.second);
+      return 1;
     }
   }
   if (!splits.empty()) {
@@ -53,5 +42,5 @@ int main(int argc, char** argv) {
     if (all.counts.skipped > 0) write_skip_warning(2, all.counts, names.size() > 1 ? names.data() : nullptr);
     write_load_warnings(2, all.counts);
   }
-  return merge_reports(reports, 1, 2);
+  return merge_reports(std::vector<std::string>(c.paths.begin(), c.paths.end()), 1, 2);
 }

@@ -71,6 +71,12 @@ void write_error_with_reason(int err_fd, const char* what, const char* reason) {
   write_message(err_fd, text);
 }
 
+void write_load_failure(int err_fd, load_status status, const load_stats& stats) {
+  if (status == load_status::alloc_failed) write_malloc_failed(err_fd);
+  if (status == load_status::realloc_failed) write_realloc_failed(err_fd);
+  if (status == load_status::read_failed) write_error_with_reason(err_fd, "problem reading Blast file", stats.read_error);
+}
+
 void write_skip_warning(int err_fd, const load_stats& stats, const char* const* table_names) {
   char where[4200] = "";
   if (table_names != nullptr) {
@@ -107,8 +113,6 @@ void write_load_warnings(int err_fd, const load_stats& stats) {
   }
 }
 
-bool write_usage(int out_fd) { return write_message(out_fd, kUsage); }
-
-bool write_version(int out_fd) { return write_message(out_fd, "pairhits " PAIRHITS_VERSION "\n"); }
+const char* usage_text() { return kUsage; }
 
 }  // namespace pairhits

@@ -16,6 +16,9 @@ void write_realloc_failed(int err_fd);
 // "ERROR: WHAT: REASON"
 void write_error_with_reason(int err_fd, const char* what, const char* reason);
 
+// The message for a load that ended with an allocation or read failure.
+void write_load_failure(int err_fd, load_status status, const load_stats& stats);
+
 // The skipped-lines message, naming the table of the first skipped line
 // when `table_names` is not null.
 void write_skip_warning(int err_fd, const load_stats& stats, const char* const* table_names);
@@ -25,9 +28,7 @@ void write_skip_warning(int err_fd, const load_stats& stats, const char* const* 
 // columns, nothing that reads as a hit line.
 void write_load_warnings(int err_fd, const load_stats& stats);
 
-// The usage text and the version line on standard output; false if they
-// could not be written.
-bool write_usage(int out_fd);
-bool write_version(int out_fd);
+// The usage text of pairhits.
+const char* usage_text();
 
 }  // namespace pairhits

@@ -228,23 +228,11 @@ int split_tables(const table_input* tables, std::size_t count, const std::string
   }
   if (status == load_status::ok && !files.finish()) status = load_status::write_failed;
   s.stats.last_mate = s.mate;
-  switch (status) {
-    case load_status::ok:
-      break;
-    case load_status::stopped:
-      return -1;
-    case load_status::alloc_failed:
-      write_malloc_failed(err_fd);
-      return 1;
-    case load_status::realloc_failed:
-      write_realloc_failed(err_fd);
-      return 1;
-    case load_status::read_failed:
-      write_error_with_reason(err_fd, "problem reading Blast file", s.stats.counts.read_error);
-      return 1;
-    case load_status::write_failed:
-      write_message(err_fd, ("ERROR: " + files.error() + "\n").c_str());
-      return 1;
+  if (status == load_status::stopped) return -1;
+  if (status == load_status::write_failed) write_message(err_fd, ("ERROR: " + files.error() + "\n").c_str());
+  if (status != load_status::ok) {
+    write_load_failure(err_fd, status, s.stats.counts);
+    return 1;
   }
   const std::string path = stats_path(dir);
   if (!write_split_stats(path.c_str(), s.stats)) {

@@ -122,30 +122,19 @@ int run(const OpenTables& tables, const std::string& dir, int parts, int jobs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const command_line c = parse_command_line(argc, argv, {"-n", "-j"});
+  if (const int status = answer_without_running(c, "pairhits-partitioned", kUsage, 1, 2); status >= 0) return status;
   int parts = 0;
   int jobs = 0;
-  std::vector<const char*> paths;
-  bool options = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (!options || arg == "-" || arg[0] != '-') {
-      paths.push_back(argv[i]);
-    } else if (arg == "--") {
-      options = false;
-    } else if (arg == "-h" || arg == "--help") {
-      return write_message(1, kUsage) ? 0 : 1;
-    } else if (arg == "-V" || arg == "--version") {
-      return write_message(1, "pairhits-partitioned " PAIRHITS_VERSION "\n") ? 0 : 1;
-    } else if ((arg == "-n" || arg == "-j") && i + 1 >= argc) {
-      return usage_error("option needs a value", argv[i]);
-    } else if (arg == "-n") {
-      if (!parse_count(argv[++i], kMaxParts, parts)) return usage_error("PARTS must be a whole number from 1 to 4096", argv[i]);
-    } else if (arg == "-j") {
-      if (!parse_count(argv[++i], kMaxJobs, jobs)) return usage_error("JOBS must be a whole number from 1 to 1024", argv[i]);
-    } else {
-      return usage_error("unknown option (see pairhits-partitioned --help)", argv[i]);
+  for (const auto& [option, value] : c.values) {
+    if (option == "-n" && !parse_count(value, kMaxParts, parts)) {
+      return usage_error("PARTS must be a whole number from 1 to 4096", value);
+    }
+    if (option == "-j" && !parse_count(value, kMaxJobs, jobs)) {
+      return usage_error("JOBS must be a whole number from 1 to 1024", value);
     }
   }
+  const std::vector<const char*>& paths = c.paths;
   if (paths.empty()) return not_found(2, nullptr);
   OpenTables tables;
   for (const char* path : paths) {

@@ -32,35 +32,22 @@ int usage_error(const char* text, const char* what) {
 
 int main(int argc, char** argv) {
   using namespace pairhits;
+  const command_line c = parse_command_line(argc, argv, {"-n", "-o"});
+  if (const int status = answer_without_running(c, "pairhits-split", kUsage, 1, 2); status >= 0) return status;
   int parts = 0;
   const char* dir = nullptr;
-  std::vector<const char*> paths;
-  bool options = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (!options || arg == "-" || arg[0] != '-') {
-      paths.push_back(argv[i]);
-    } else if (arg == "--") {
-      options = false;
-    } else if (arg == "-h" || arg == "--help") {
-      return write_message(1, kUsage) ? 0 : 1;
-    } else if (arg == "-V" || arg == "--version") {
-      return write_message(1, "pairhits-split " PAIRHITS_VERSION "\n") ? 0 : 1;
-    } else if ((arg == "-n" || arg == "-o") && i + 1 >= argc) {
-      return usage_error("option needs a value", argv[i]);
-    } else if (arg == "-n") {
-      if (!parse_count(argv[++i], kMaxParts, parts)) return usage_error("PARTS must be a whole number from 1 to 4096", argv[i]);
-    } else if (arg == "-o") {
-      dir = argv[++i];
-    } else {
-      return usage_error("unknown option (see pairhits-split --help)", argv[i]);
+  for (const auto& [option, value] : c.values) {
+    if (option == "-o") {
+      dir = value;
+    } else if (!parse_count(value, kMaxParts, parts)) {
+      return usage_error("PARTS must be a whole number from 1 to 4096", value);
     }
   }
   if (parts == 0 || dir == nullptr) return usage_error("usage", "pairhits-split -n PARTS -o DIR TABLE...");
-  if (paths.empty()) return not_found(2, nullptr);
+  if (c.paths.empty()) return not_found(2, nullptr);
   OpenTables tables;
-  for (const char* path : paths) {
-    if (!tables.open(path)) return not_found(2, paths.size() > 1 ? path : nullptr);
+  for (const char* path : c.paths) {
+    if (!tables.open(path)) return not_found(2, c.paths.size() > 1 ? path : nullptr);
   }
   if (::mkdir(dir, 0755) != 0 && errno != EEXIST) {
     write_error_with_reason(2, (std::string("cannot make ") + dir).c_str(), std::strerror(errno));
