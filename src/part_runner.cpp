@@ -125,6 +125,11 @@ int run_parts(const char* program, const std::string& dir, int parts, int jobs, 
       running done = active[k];
       active.erase(active.begin() + static_cast<long>(k));
       const int status = finish(done);
+      if (status != 0 && *stop != 0) {
+        // Ended by the same signal as this run (Ctrl-C reaches the whole process group).
+        stop_all(active);
+        return -1;
+      }
       if (status != 0) {
         stop_all(active);
         write_message(err_fd, done.messages.c_str());
