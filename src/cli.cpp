@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +72,19 @@ bool parse_count(const char* text, int max, int& value) {
   if (*text == '\0' || n < 1 || n > max) return false;
   value = static_cast<int>(n);
   return true;
+}
+
+std::size_t openable_descriptors(std::size_t wanted) {
+  constexpr rlim_t kSpare = 32;
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  const rlim_t needed = static_cast<rlim_t>(wanted) + kSpare;
+  if (limit.rlim_cur < needed && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = std::min(needed, limit.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return limit.rlim_cur > kSpare ? static_cast<std::size_t>(limit.rlim_cur - kSpare) : 0;
 }
 
 OpenTables::~OpenTables() {

@@ -33,6 +33,12 @@ int answer_without_running(const command_line& c, const char* program, const cha
 // for anything else ("0", "00", "abc", "+5", a number above max).
 bool parse_count(const char* text, int max, int& value);
 
+// How many more files the process may open at once, `wanted` being what it
+// would like: the soft descriptor limit is raised toward `wanted` (up to the
+// hard limit), and some are kept for the standard streams, the tables and
+// the libraries.
+std::size_t openable_descriptors(std::size_t wanted);
+
 // An open table: its name as given and its descriptor.
 struct table_input {
   const char* name;

@@ -15,6 +15,12 @@ bool same_name(padded_view a, padded_view b) {
 }
 }  // namespace
 
+void count_incomplete(padded_view line, unsigned long long line_number, int table, load_stats& stats) {
+  if (line.size() == 0 || line.data()[0] == '#' || stats.skipped++ > 0) return;
+  stats.first_skipped = line_number;
+  stats.first_skipped_table = table;
+}
+
 void count_complete(const hit_fields& fields, std::int32_t mate, padded_view line, load_stats& stats) {
   ++stats.complete;
   if (fields.marked) ++stats.marked;
@@ -39,20 +45,16 @@ load_status Loader::run(LineReader& reader, load_stats& stats, int table) {
       case read_result::end:
         return file_batch() ? load_status::ok : load_status::alloc_failed;
       case read_result::read_error:
-        stats.read_errno = reader.error_number();
         stats.read_error = reader.error_text();
         return load_status::read_failed;
       case read_result::realloc_failed:
         return load_status::realloc_failed;
     }
     ++line_number;
-    const bool quiet = line.size() == 0 || line.data()[0] == '#';
     hit_fields fields;
+    // An incomplete line is left as it was read.
     if (!split_hit_line(line, fields, mate_)) {
-      if (!quiet && stats.skipped++ == 0) {
-        stats.first_skipped = line_number;
-        stats.first_skipped_table = table;
-      }
+      count_incomplete(line, line_number, table, stats);
       continue;
     }
     count_complete(fields, mate_, line, stats);

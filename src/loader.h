@@ -39,8 +39,11 @@ struct load_stats {
   unsigned long long unmated = 0;        // complete lines read before any line named a mate
   bool default_columns = true;           // every complete line so far has BLAST's default columns
   const char* read_error = nullptr;      // why reading failed
-  int read_errno = 0;
 };
+
+// Counts a line without a complete hit, the `line_number`-th of table
+// `table`, in `stats`: empty lines and '#' comments are skipped quietly.
+void count_incomplete(padded_view line, unsigned long long line_number, int table, load_stats& stats);
 
 // Counts a complete line, whose fields and mate are given, in `stats`.
 void count_complete(const hit_fields& fields, std::int32_t mate, padded_view line, load_stats& stats);

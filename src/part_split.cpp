@@ -1,7 +1,6 @@
 #include "part_split.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,22 +33,6 @@ namespace {
 constexpr std::size_t kAllBuffers = 32 << 20;  // bytes buffered for all parts together
 constexpr std::size_t kMinBuffer = 4096;
 constexpr std::size_t kMaxBuffer = 256 << 10;
-constexpr rlim_t kSpareDescriptors = 32;  // for the tables, the standard streams and the library
-
-// Descriptors the part files may keep open: the soft limit, raised to the
-// hard one if need be.
-rlim_t descriptor_budget(int parts) {
-  rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
-  const rlim_t wanted = static_cast<rlim_t>(parts) + kSpareDescriptors;
-  if (limit.rlim_cur < wanted && limit.rlim_cur < limit.rlim_max) {
-    limit.rlim_cur = std::min(wanted, limit.rlim_max);
-    setrlimit(RLIMIT_NOFILE, &limit);
-    getrlimit(RLIMIT_NOFILE, &limit);
-  }
-  return limit.rlim_cur > kSpareDescriptors ? limit.rlim_cur - kSpareDescriptors : 0;
-}
-
 // The part files, each with a buffer. When there are more parts than
 // descriptors to spare, a part's file is opened only to take its buffer.
 class PartFiles {
@@ -71,7 +54,7 @@ class PartFiles {
   // Creates every part file, empty; false with the failing path in error().
   bool create() {
     if (buffers_ == nullptr) return fail(-1, ENOMEM);
-    keep_open_ = descriptor_budget(parts_) >= static_cast<rlim_t>(parts_);
+    keep_open_ = openable_descriptors(static_cast<std::size_t>(parts_)) >= static_cast<std::size_t>(parts_);
     for (int p = 0; p < parts_; ++p) {
       const int fd = ::open(part_path(dir_, p).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       if (fd < 0) return fail(p, errno);
@@ -187,10 +170,7 @@ load_status split_one(LineReader& reader, int table, splitter_state& s, const vo
     ++line_number;
     hit_fields fields;
     if (!split_hit_line(line, fields, s.mate, false)) {
-      if (line.size() != 0 && line.data()[0] != '#' && s.stats.counts.skipped++ == 0) {
-        s.stats.counts.first_skipped = line_number;
-        s.stats.counts.first_skipped_table = table;
-      }
+      count_incomplete(line, line_number, table, s.stats.counts);
       continue;
     }
     count_complete(fields, s.mate, line, s.stats.counts);

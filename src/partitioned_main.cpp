@@ -22,6 +22,7 @@
 #include "report_merge.h"
 #include "report_writer.h"
 #include "split_stats.h"
+#include "table_source.h"
 
 namespace {
 
@@ -63,16 +64,15 @@ double available_memory() {
 }
 
 // Enough parts that JOBS of them at once fit in memory, and at least JOBS.
-int default_parts(const std::vector<const char*>& paths, int jobs) {
+int default_parts(const OpenTables& tables, int jobs) {
   double need = 0;
-  for (const char* path : paths) {
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    const int fd = tables.data()[i].fd;
     struct stat st;
-    if (std::strcmp(path, "-") == 0 || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    unsigned char head[2] = {};
-    std::FILE* f = std::fopen(path, "rb");
-    const bool compressed = f != nullptr && std::fread(head, 1, 2, f) == 2 &&
-                            ((head[0] == 0x1f && head[1] == 0x8b) || (head[0] == 0x28 && head[1] == 0xb5));
-    if (f != nullptr) std::fclose(f);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) continue;  // standard input, a pipe: size unknown
+    unsigned char head[4];
+    const ssize_t n = ::pread(fd, head, sizeof head, 0);  // leaves the read offset alone
+    const bool compressed = n > 0 && starts_compressed(head, static_cast<std::size_t>(n));
     need += static_cast<double>(st.st_size) * kMemoryPerByte * (compressed ? kCompressedRatio : 1.0);
   }
   const double usable = available_memory() * kUsableShare;
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     if (!tables.open(path)) return not_found(2, paths.size() > 1 ? path : nullptr);
   }
   if (jobs == 0) jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
-  if (parts == 0) parts = default_parts(paths, jobs);
+  if (parts == 0) parts = default_parts(tables, jobs);
 
   struct sigaction action = {};
   action.sa_handler = on_signal;

@@ -1,7 +1,6 @@
 #include "report_merge.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <memory>
 #include <queue>
 
+#include "cli.h"
 #include "messages.h"
 #include "readline.h"
 #include "report_writer.h"
@@ -19,7 +19,6 @@ namespace pairhits {
 namespace {
 
 constexpr std::size_t kReadBytes = 64 << 10;  // per report: thousands may be open at once
-constexpr rlim_t kSpareDescriptors = 32;
 
 std::string_view name_of(padded_view line) {
   const std::string_view text = line.text();
@@ -123,17 +122,12 @@ int merge_once(const std::vector<std::string>& paths, std::size_t first, std::si
   return 0;
 }
 
-std::size_t descriptor_budget() {
-  rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur <= kSpareDescriptors + 2) return 2;
-  return static_cast<std::size_t>(limit.rlim_cur - kSpareDescriptors);
-}
-
 }  // namespace
 
 int merge_reports(const std::vector<std::string>& paths, int out_fd, int err_fd,
                   const volatile std::sig_atomic_t* stop) {
-  const std::size_t budget = descriptor_budget();
+  // At least two, so that rounds always make progress.
+  const std::size_t budget = std::max<std::size_t>(2, openable_descriptors(paths.size()));
   if (paths.size() <= budget) {
     LineOutput out(out_fd);
     return merge_once(paths, 0, paths.size(), out, err_fd, stop);

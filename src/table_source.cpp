@@ -25,6 +25,10 @@ bool starts_with(const unsigned char* p, std::size_t n, const unsigned char (&ma
 }
 }  // namespace
 
+bool starts_compressed(const unsigned char* head, std::size_t n) {
+  return starts_with(head, n, kGzipMagic) || starts_with(head, n, kZstdMagic);
+}
+
 struct TableSource::gzip_state {
   inflate_state state;
   bool member_done;

@@ -11,6 +11,9 @@ namespace pairhits {
 
 class Progress;
 
+// Whether the first `n` bytes of a table are those of gzip or zstd data.
+bool starts_compressed(const unsigned char* head, std::size_t n);
+
 class TableSource {
  public:
   // Reads from an open descriptor, which the caller keeps owning. Bytes
