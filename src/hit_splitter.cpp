@@ -1,7 +1,6 @@
 #include "hit_splitter.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 #include <string_view>
@@ -18,26 +17,32 @@ static_assert(kReadAhead >= kBlock, "a block may start at a line's last byte");
 
 constexpr int kWanted = 9;  // fields needed; the rest of a line is not split
 
-// Where each of the byte values kBytes lies among the 64 bytes at p: bit i
-// of mask k is set when byte i equals the k-th value.
-template <char... kBytes>
-std::array<std::uint64_t, sizeof...(kBytes)> masks_64(const char* p) {
-  constexpr char bytes[] = {kBytes...};
-  std::array<std::uint64_t, sizeof...(kBytes)> masks{};
+// Where byte value c lies among the 64 bytes at p: bit i is set when byte
+// i equals c. One value per call keeps the mask in a register (an array of
+// masks filled in a loop went through memory).
+inline std::uint64_t byte_mask(const char* p, char c) {
 #if defined(__SSE2__)
+  const __m128i needle = _mm_set1_epi8(c);
+  std::uint64_t mask = 0;
   for (int k = 0; k < 4; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    for (std::size_t b = 0; b < masks.size(); ++b) {
-      const auto bits = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(bytes[b]))));
-      masks[b] |= std::uint64_t{bits} << (16 * k);
-    }
+    mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, needle)))} << (16 * k);
   }
+  return mask;
 #else
-  for (std::size_t i = 0; i < kBlock; ++i) {
-    for (std::size_t b = 0; b < masks.size(); ++b) masks[b] |= std::uint64_t{p[i] == bytes[b]} << i;
-  }
+  std::uint64_t mask = 0;
+  for (std::size_t i = 0; i < kBlock; ++i) mask |= std::uint64_t{p[i] == c} << i;
+  return mask;
 #endif
-  return masks;
+}
+
+// Bits set in x, without the library call that std::popcount becomes on
+// x86-64 processors that may lack the instruction.
+inline int bits_set(std::uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555;
+  x = (x & 0x3333333333333333) + ((x >> 2) & 0x3333333333333333);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0f;
+  return static_cast<int>((x * 0x0101010101010101) >> 56);
 }
 
 bool contains_mark(const char* field, std::size_t length, char digit) {
@@ -65,6 +70,9 @@ struct field_bounds {
   std::uint64_t slash_two = 0;
 };
 
+// With kKept < kWanted only the first kKept fields' bounds are kept; the
+// others are only counted (n_starts, which may then pass kWanted).
+template <int kKept>
 void find_fields(padded_view line, field_bounds& f) {
   const char* text = line.data();
   const std::size_t length = line.size();
@@ -72,11 +80,12 @@ void find_fields(padded_view line, field_bounds& f) {
   for (std::size_t base = 0; base < length; base += kBlock) {
     const std::size_t n = std::min(kBlock, length - base);
     const std::uint64_t valid = n == kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
-    const auto [all_tabs, zeros] = masks_64<'\t', '\0'>(text + base);
+    const std::uint64_t all_tabs = byte_mask(text + base, '\t');
+    const std::uint64_t zeros = byte_mask(text + base, '\0');
     if (base == 0) {
-      const auto [slashes, ones, twos] = masks_64<'/', '1', '2'>(text);
-      f.slash_one = slashes & (ones >> 1);
-      f.slash_two = slashes & (twos >> 1);
+      const std::uint64_t slashes = byte_mask(text, '/');
+      f.slash_one = slashes & (byte_mask(text, '1') >> 1);
+      f.slash_two = slashes & (byte_mask(text, '2') >> 1);
     }
     const std::uint64_t tabs = all_tabs & valid;
     f.has_zero = f.has_zero || (zeros & valid) != 0;
@@ -84,20 +93,34 @@ void find_fields(padded_view line, field_bounds& f) {
     std::uint64_t field_starts = ~tabs & after_tab & valid;
     std::uint64_t field_ends = tabs & ~after_tab;
     tab_before = tabs >> 63;
-    for (; field_starts != 0 && f.n_starts < kWanted; field_starts &= field_starts - 1) {
-      f.starts[f.n_starts++] = base + static_cast<std::size_t>(std::countr_zero(field_starts));
+    bool enough;
+    if constexpr (kKept == kWanted) {
+      for (; field_starts != 0 && f.n_starts < kWanted; field_starts &= field_starts - 1) {
+        f.starts[f.n_starts++] = base + static_cast<std::size_t>(std::countr_zero(field_starts));
+      }
+      for (; field_ends != 0 && f.n_ends < kWanted; field_ends &= field_ends - 1) {
+        f.ends[f.n_ends++] = base + static_cast<std::size_t>(std::countr_zero(field_ends));
+      }
+      enough = f.n_ends == kWanted;  // field 9 is complete
+    } else {
+      static_assert(kKept == 1);
+      if (f.n_starts == 0 && field_starts != 0) f.starts[0] = base + static_cast<std::size_t>(std::countr_zero(field_starts));
+      if (f.n_ends == 0 && field_ends != 0) {
+        f.ends[0] = base + static_cast<std::size_t>(std::countr_zero(field_ends));
+        f.n_ends = 1;
+      }
+      f.n_starts += bits_set(field_starts);
+      enough = f.n_starts >= kWanted && f.n_ends == 1;
     }
-    for (; field_ends != 0 && f.n_ends < kWanted; field_ends &= field_ends - 1) {
-      f.ends[f.n_ends++] = base + static_cast<std::size_t>(std::countr_zero(field_ends));
-    }
-    if (f.n_ends == kWanted) {
-      // Field 9 is complete; the rest of the line matters only if it holds a zero byte.
+    if (enough) {
+      // The rest of the line matters only if it holds a zero byte.
       const std::size_t rest = base + kBlock;
       f.has_zero = f.has_zero || (rest < length && std::memchr(text + rest, '\0', length - rest) != nullptr);
       return;
     }
   }
-  for (int k = f.n_ends; k < f.n_starts; ++k) f.ends[k] = length;  // the last field runs to the line end
+  // The last field runs to the line end.
+  for (int k = f.n_ends; k < std::min(f.n_starts, kKept); ++k) f.ends[k] = length;
 }
 
 // Sets the mate from field 1's marks; returns whether it had any.
@@ -131,7 +154,7 @@ bool all_digits(std::string_view text) {
 
 bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate) {
   field_bounds f;
-  find_fields(line, f);
+  find_fields<kWanted>(line, f);
   if (f.n_starts == 0) return false;
   const bool marked = update_mate(line.data(), f, mate);
   const std::size_t length1 = f.ends[0] - f.starts[0];
@@ -148,6 +171,19 @@ bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bo
   fields.col7 = line.part(f.starts[6], f.ends[6] - f.starts[6]);
   fields.field8 = line.part(f.starts[7], f.ends[7] - f.starts[7]);
   fields.target = line.part(f.starts[8], f.ends[8] - f.starts[8]);
+  fields.marked = marked;
+  return true;
+}
+
+bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
+  field_bounds f;
+  find_fields<1>(line, f);
+  if (f.n_starts == 0) return false;
+  const bool marked = update_mate(line.data(), f, mate);
+  const std::size_t length1 = f.ends[0] - f.starts[0];
+  if (f.n_starts < kWanted || length1 < 2 || f.has_zero) return false;
+  fields = hit_fields{};
+  fields.name = line.part(f.starts[0], length1 - 2);
   fields.marked = marked;
   return true;
 }

@@ -33,6 +33,11 @@ struct hit_fields {
 // without a zero byte after them.
 bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate = true);
 
+// The same verdict and mate as split_hit_line, leaving the line as it was,
+// but only the name and `marked` are set (the other fields are empty): the
+// fields after the first are counted, not located.
+bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate);
+
 // Whether a complete line, split into `fields`, has the shape of BLAST's
 // default tabular columns: exactly 12 fields, and fields 7 to 10 (query
 // and subject start and end) whole numbers. Field 9 is then a position,

@@ -13,6 +13,7 @@
 
 #include "blast_parser.h"
 #include "hashing.h"
+#include "hit_splitter.h"
 #include "numbers.h"
 #include "record_memory.h"
 
@@ -62,6 +63,11 @@ TEST(ParseBlastLine, FieldsNamesAndMates) {
       {"# Query: frag0/1", 2, false, 1, "", "", 0, 0},
       {"x/1" + rest + "\0tail"s, 2, false, 1, "", "", 0, 0},
       {"x/\0"s + rest, 1, false, 1, "", "", 0, 0},
+      // Fields across the scanner's 64-byte blocks.
+      {std::string(70, 'n') + "/2" + rest, 0, true, 2, std::string(70, 'n'), "T1", 97.5, 1e-5},
+      {"x/1\tb\t1\td\te\tf\t2\t" + std::string(50, 'h') + "\tT", 0, true, 1, "x", "T", 1.0, 2.0},
+      {"x/1\tb\t1\td\te\tf\t2\t" + std::string(50, 'h') + "\t\t\t", 0, false, 1, "", "", 0, 0},
+      {"x/1\tb\t1\td\te\tf\t2\t\t\t\t" + std::string(120, 'h'), 0, false, 1, "", "", 0, 0},
   };
   for (const auto& c : cases) {
     padded_text text(c.line);
@@ -72,6 +78,15 @@ TEST(ParseBlastLine, FieldsNamesAndMates) {
     SCOPED_TRACE("line '" + c.line + "'");
     EXPECT_EQ(complete, c.complete);
     EXPECT_EQ(mate, c.mate_after);
+    // The splitter's check, which only counts the later fields, gives the same verdict.
+    padded_text again(c.line);
+    hit_fields fields;
+    std::int32_t check_mate = c.mate_before;
+    EXPECT_EQ(check_hit_line(again.view(), fields, check_mate), c.complete);
+    EXPECT_EQ(check_mate, c.mate_after);
+    if (c.complete) {
+      EXPECT_EQ(std::string(fields.name.text()), c.name);
+    }
     if (!complete || !c.complete) continue;
     EXPECT_EQ(std::string(name), c.name);
     EXPECT_EQ(std::string(h.target), c.target);
@@ -103,6 +118,11 @@ TEST(ParseBlastLine, MateMarksAtEveryPlace) {
                                                                                 : 7;
           ASSERT_EQ(mate, expected) << line;
           ASSERT_EQ(std::string(name), field.substr(0, field.size() - 2)) << line;
+          padded_text again(line);
+          hit_fields fields;
+          std::int32_t check_mate = 7;
+          ASSERT_TRUE(check_hit_line(again.view(), fields, check_mate)) << line;
+          ASSERT_EQ(check_mate, expected) << line;
         }
       }
     }
