@@ -1,0 +1,184 @@
+#include "part_files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <system_error>
+
+#include "alloc.h"
+#include "cli.h"
+#include "part_split.h"
+#include "report_writer.h"
+
+namespace pairhits {
+
+namespace {
+constexpr std::size_t kAllBuffers = 32 << 20;  // bytes buffered for all parts together
+constexpr std::size_t kMinBuffer = 4096;
+constexpr std::size_t kMaxBuffer = 256 << 10;
+// Buffers beyond one per part, so that the split can go on filling while the
+// writer writes: with few parts the split fills one in about as long as a
+// write takes, and a few in hand absorb the variations.
+constexpr std::size_t kSpareBuffers = 8;
+}  // namespace
+
+PartFiles::PartFiles(const std::string& dir, int parts)
+    : dir_(dir), parts_(parts),
+      room_(std::clamp(kAllBuffers / static_cast<std::size_t>(parts), kMinBuffer, kMaxBuffer)),
+      fds_(static_cast<std::size_t>(parts), -1), used_(static_cast<std::size_t>(parts), 0),
+      current_(static_cast<std::size_t>(parts), nullptr) {
+  const std::size_t count = static_cast<std::size_t>(parts) + kSpareBuffers;
+  buffers_ = static_cast<char*>(mem_alloc(room_ * count));
+  if (buffers_ == nullptr) return;
+  for (std::size_t b = 0; b < count; ++b) {
+    char* buffer = buffers_ + b * room_;
+    if (b < current_.size()) {
+      current_[b] = buffer;
+    } else {
+      free_.push_back(buffer);
+    }
+  }
+}
+
+PartFiles::~PartFiles() {
+  stop_writer();
+  for (int fd : fds_) {
+    if (fd >= 0) ::close(fd);
+  }
+  mem_free(buffers_);
+}
+
+bool PartFiles::create() {
+  if (buffers_ == nullptr) return fail(-1, ENOMEM);
+  keep_open_ = openable_descriptors(static_cast<std::size_t>(parts_)) >= static_cast<std::size_t>(parts_);
+  for (int p = 0; p < parts_; ++p) {
+    const int fd = ::open(part_path(dir_, p).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(p, errno);
+    if (keep_open_) {
+      fds_[static_cast<std::size_t>(p)] = fd;
+    } else {
+      ::close(fd);
+    }
+  }
+  // The writer takes no signals: they stay with the thread that acts on them.
+  sigset_t all;
+  sigset_t old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  try {
+    writer_ = std::thread([this] { write_queued(); });
+  } catch (const std::system_error& e) {
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return fail(-1, e.code().value());
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return true;
+}
+
+bool PartFiles::put(int part, const char* data, std::size_t n) {
+  std::size_t& used = used_[static_cast<std::size_t>(part)];
+  if (n > room_ - used && !hand_over(part)) return false;
+  if (n > room_) {
+    // A line longer than a buffer (rare): written here, after what was queued.
+    return wait_until_written() && write_out(part, data, n);
+  }
+  std::memcpy(buffer_of(part) + used, data, n);
+  used += n;
+  return true;
+}
+
+bool PartFiles::finish() {
+  for (int p = 0; p < parts_; ++p) {
+    if (!hand_over(p)) break;
+  }
+  stop_writer();
+  if (failed_) return false;
+  for (int p = 0; p < parts_; ++p) {
+    int& fd = fds_[static_cast<std::size_t>(p)];
+    if (fd >= 0 && ::close(fd) != 0) return fail(p, errno);
+    fd = -1;
+  }
+  return true;
+}
+
+std::string PartFiles::error() const {
+  const std::string path = failed_part_ < 0 ? dir_ : part_path(dir_, failed_part_);
+  return "problem writing " + path + ": " + std::strerror(errno_);
+}
+
+bool PartFiles::hand_over(int part) {
+  std::size_t& used = used_[static_cast<std::size_t>(part)];
+  if (used == 0) return true;
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !free_.empty() || failed_; });
+  if (failed_) return false;
+  queue_.push_back({part, buffer_of(part), used});
+  current_[static_cast<std::size_t>(part)] = free_.back();
+  free_.pop_back();
+  used = 0;
+  changed_.notify_all();
+  return true;
+}
+
+bool PartFiles::wait_until_written() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return (queue_.empty() && !busy_) || failed_; });
+  return !failed_;
+}
+
+void PartFiles::stop_writer() {
+  if (!writer_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  writer_.join();
+}
+
+void PartFiles::write_queued() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+    if (queue_.empty()) return;
+    const full_buffer b = queue_.front();
+    queue_.pop_front();
+    busy_ = true;
+    // After a failure the rest is dropped: the split stops at its next put.
+    const bool skip = failed_;
+    lock.unlock();
+    const bool ok = skip || write_out(b.part, b.data, b.size);
+    lock.lock();
+    busy_ = false;
+    if (!ok) failed_ = true;
+    free_.push_back(b.data);
+    changed_.notify_all();
+  }
+}
+
+bool PartFiles::write_out(int part, const char* data, std::size_t n) {
+  int fd = fds_[static_cast<std::size_t>(part)];
+  const bool opened = fd < 0;
+  if (opened) fd = ::open(part_path(dir_, part).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return fail(part, errno);
+  const bool ok = write_all(fd, data, n);
+  const int error = errno;
+  if (opened && ::close(fd) != 0 && ok) return fail(part, errno);
+  return ok || fail(part, error);
+}
+
+// Called by the writer, or by the split while the writer is idle or not
+// started; the first failure is the one reported.
+bool PartFiles::fail(int part, int error_number) {
+  if (failed_part_ == -1 && errno_ == 0) {
+    failed_part_ = part;
+    errno_ = error_number;
+  }
+  return false;
+}
+
+}  // namespace pairhits
