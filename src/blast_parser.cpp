@@ -58,7 +58,7 @@ load_status parse_blast_alignment(const table_input* tables, std::size_t count, 
   load_status status = load_status::ok;
   for (std::size_t i = 0; i < count && status == load_status::ok; ++i) {
     TableSource source(tables[i].fd, &progress);
-    LineReader reader(source, read_bytes, read_bytes);
+    LineReader reader(source, read_bytes, read_bytes, true);
     status = reader.ok() ? loader.run(reader, stats, static_cast<int>(i)) : load_status::alloc_failed;
   }
   progress.finish();
@@ -132,7 +132,7 @@ int pairhits_main(int argc, const char* const* argv, int out_fd, int err_fd) {
     if (!tables.open(path)) return not_found(err_fd, several ? path : nullptr);
   }
   return run_tables(tables.data(), tables.size(), several ? c.paths.data() : nullptr, out_fd, err_fd,
-                    LineReader::kDefaultCapacity, tables.total_bytes());
+                    LineReader::kReadAheadCapacity, tables.total_bytes());
 }
 
 }  // namespace pairhits

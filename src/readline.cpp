@@ -8,27 +8,56 @@
 #include <cstring>
 
 #include "alloc.h"
+#include "background_read.h"
 
 namespace pairhits {
 
 namespace {
 std::size_t usable(std::size_t capacity) { return std::clamp<std::size_t>(capacity, 1, SIZE_MAX / 2); }
+// A spare buffer keeps an eighth of its room, up to this, in front of what
+// is read into it: the unfinished line at the end of the current buffer is
+// put there, so that reading ahead costs no move of the new bytes.
+constexpr std::size_t kMaxHeadRoom = 64 << 10;
 }  // namespace
 
 // The buffer holds the data, a zero byte and kReadAhead more bytes.
-LineReader::LineReader(TableSource& source, std::size_t capacity, std::size_t max_read)
+LineReader::LineReader(TableSource& source, std::size_t capacity, std::size_t max_read, bool read_ahead)
     : own_(std::string_view()), source_(&source), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
-      capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {}
+      capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {
+  if (read_ahead) start_reading_ahead();
+}
 
 LineReader::LineReader(int fd, std::size_t capacity, std::size_t max_read)
     : own_(fd), source_(&own_), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
       capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {}
 
-LineReader::LineReader(std::string_view text, std::size_t capacity, std::size_t max_read)
+LineReader::LineReader(std::string_view text, std::size_t capacity, std::size_t max_read, bool read_ahead)
     : own_(text), source_(&own_), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
-      capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {}
+      capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {
+  if (read_ahead) start_reading_ahead();
+}
 
-LineReader::~LineReader() { mem_free(buf_); }
+LineReader::~LineReader() {
+  ahead_.reset();  // the thread may be filling the spare
+  mem_free(spare_);
+  mem_free(buf_);
+}
+
+// Without a spare buffer or a thread the reader reads for itself, as it
+// would without being asked to read ahead.
+void LineReader::start_reading_ahead() {
+  if (buf_ == nullptr) return;
+  spare_ = static_cast<char*>(mem_alloc(capacity_ + 1 + kReadAhead));
+  if (spare_ == nullptr) return;
+  spare_capacity_ = capacity_;
+  head_room_ = std::min(capacity_ / 8, kMaxHeadRoom);
+  ahead_ = std::make_unique<BackgroundRead>(*source_, head_room_, std::min(capacity_ - head_room_, max_read_));
+  if (!ahead_->start(spare_)) {
+    ahead_.reset();
+    mem_free(spare_);
+    spare_ = nullptr;
+  }
+}
 
 std::size_t LineReader::next_of(char byte, Search& search) {
   if (search.found != kNone && search.found >= pos_) return search.found;
@@ -44,33 +73,77 @@ std::size_t LineReader::next_of(char byte, Search& search) {
   return search.found;
 }
 
-read_result LineReader::refill() {
-  if (pos_ > 0) {
-    // Keep the unfinished line at the front; the searches shift with it.
-    std::memmove(buf_, buf_ + pos_, end_ - pos_);
-    for (Search* s : {&lf_, &cr_}) {
-      s->found = (s->found != kNone && s->found >= pos_) ? s->found - pos_ : kNone;
-      s->scanned = s->scanned > pos_ ? s->scanned - pos_ : 0;
-    }
-    end_ -= pos_;
-    pos_ = 0;
+// Keeps the unfinished line at the front; the searches shift with it.
+void LineReader::move_to_front() {
+  if (pos_ == 0) return;
+  std::memmove(buf_, buf_ + pos_, end_ - pos_);
+  for (Search* s : {&lf_, &cr_}) {
+    s->found = (s->found != kNone && s->found >= pos_) ? s->found - pos_ : kNone;
+    s->scanned = s->scanned > pos_ ? s->scanned - pos_ : 0;
   }
-  if (end_ == capacity_) {
-    // One line fills the whole buffer: double it, so a line of L bytes costs
-    // O(L) copying and at most about 2L bytes.
+  end_ -= pos_;
+  pos_ = 0;
+}
+
+// Grows the buffer, doubling it, until `bytes` more fit after the data: a
+// line of L bytes costs O(L) copying and at most about 2L bytes.
+bool LineReader::make_room(std::size_t bytes) {
+  while (capacity_ - end_ < bytes) {
     const std::size_t bigger = capacity_ * 2;
     const bool fits = bigger > capacity_ && bigger < SIZE_MAX - 1 - kReadAhead;
     char* grown = fits ? static_cast<char*>(mem_realloc(buf_, bigger + 1 + kReadAhead)) : nullptr;
-    if (grown == nullptr) return read_result::realloc_failed;
+    if (grown == nullptr) return false;
     buf_ = grown;
     capacity_ = bigger;
   }
+  return true;
+}
+
+read_result LineReader::refill() {
+  if (ahead_ != nullptr) return refill_from_ahead();
+  move_to_front();
+  // Only a line that fills the whole buffer makes it grow.
+  if (end_ == capacity_ && !make_room(1)) return read_result::realloc_failed;
   long n = source_->read(buf_ + end_, std::min(capacity_ - end_, max_read_));
   if (n < 0) return read_result::read_error;
   if (n == 0) eof_ = true;
   end_ += static_cast<std::size_t>(n);
   // What a scanner reads ahead past the last line is then defined, as tools
   // like valgrind check.
+  std::memset(buf_ + end_, 0, 1 + kReadAhead);
+  return read_result::line;
+}
+
+// The spare holds the next bytes after its head room. The unfinished line
+// goes in front of them and the buffers trade places; a line longer than
+// the head room stays where it is and the new bytes are copied after it.
+read_result LineReader::refill_from_ahead() {
+  const long n = ahead_->take();
+  if (n < 0) return read_result::read_error;
+  const auto fresh = static_cast<std::size_t>(n);
+  const std::size_t unfinished = end_ - pos_;
+  if (unfinished <= head_room_) {
+    const std::size_t start = head_room_ - unfinished;
+    std::memcpy(spare_ + start, buf_ + pos_, unfinished);
+    for (Search* s : {&lf_, &cr_}) {
+      s->found = (s->found != kNone && s->found >= pos_) ? s->found - pos_ + start : kNone;
+      s->scanned = std::max(s->scanned, pos_) - pos_ + start;
+    }
+    std::swap(buf_, spare_);
+    std::swap(capacity_, spare_capacity_);
+    pos_ = start;
+    end_ = head_room_ + fresh;
+  } else {
+    move_to_front();
+    if (!make_room(fresh)) return read_result::realloc_failed;
+    std::memcpy(buf_ + end_, spare_ + head_room_, fresh);
+    end_ += fresh;
+  }
+  if (n == 0) {
+    eof_ = true;
+  } else {
+    ahead_->give(spare_);
+  }
   std::memset(buf_ + end_, 0, 1 + kReadAhead);
   return read_result::line;
 }
