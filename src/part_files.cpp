@@ -5,13 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <system_error>
 
 #include "alloc.h"
 #include "cli.h"
 #include "part_split.h"
+#include "quiet_thread.h"
 #include "report_writer.h"
 
 namespace pairhits {
@@ -64,18 +63,7 @@ bool PartFiles::create() {
       ::close(fd);
     }
   }
-  // The writer takes no signals: they stay with the thread that acts on them.
-  sigset_t all;
-  sigset_t old;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &old);
-  try {
-    writer_ = std::thread([this] { write_queued(); });
-  } catch (const std::system_error& e) {
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    return fail(-1, e.code().value());
-  }
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  if (!start_quiet_thread(writer_, [this] { write_queued(); })) return fail(-1, EAGAIN);
   return true;
 }
 
