@@ -8,6 +8,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// 256-bit compares where GCC or Clang can build them for x86-64 and the
+// 128-bit ones are on.
+#if defined(__SSE2__) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define PAIRHITS_WIDE_MASKS 1
+#include <immintrin.h>
+#endif
 
 namespace pairhits {
 namespace {
@@ -17,25 +23,6 @@ static_assert(kReadAhead >= kBlock, "a block may start at a line's last byte");
 
 constexpr int kWanted = 9;  // fields needed; the rest of a line is not split
 
-// Where byte value c lies among the 64 bytes at p: bit i is set when byte
-// i equals c. One value per call keeps the mask in a register (an array of
-// masks filled in a loop went through memory).
-inline std::uint64_t byte_mask(const char* p, char c) {
-#if defined(__SSE2__)
-  const __m128i needle = _mm_set1_epi8(c);
-  std::uint64_t mask = 0;
-  for (int k = 0; k < 4; ++k) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, needle)))} << (16 * k);
-  }
-  return mask;
-#else
-  std::uint64_t mask = 0;
-  for (std::size_t i = 0; i < kBlock; ++i) mask |= std::uint64_t{p[i] == c} << i;
-  return mask;
-#endif
-}
-
 // Bits set in x, without the library call that std::popcount becomes on
 // x86-64 processors that may lack the instruction.
 inline int bits_set(std::uint64_t x) {
@@ -44,6 +31,53 @@ inline int bits_set(std::uint64_t x) {
   x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0f;
   return static_cast<int>((x * 0x0101010101010101) >> 56);
 }
+
+// Where byte value c lies among the 64 bytes at p: bit i of of(p, c) is set
+// when byte i equals c. One value per call keeps the mask in a register (an
+// array of masks filled in a loop went through memory). These take 128
+// bits at a time, as every x86-64 processor can.
+struct NarrowMasks {
+  static std::uint64_t of(const char* p, char c) {
+#if defined(__SSE2__)
+    const __m128i needle = _mm_set1_epi8(c);
+    std::uint64_t mask = 0;
+    for (int k = 0; k < 4; ++k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+      mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, needle)))} << (16 * k);
+    }
+    return mask;
+#else
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < kBlock; ++i) mask |= std::uint64_t{p[i] == c} << i;
+    return mask;
+#endif
+  }
+  static int count(std::uint64_t x) { return bits_set(x); }
+};
+
+#if PAIRHITS_WIDE_MASKS
+// The same 256 bits at a time, on processors with AVX2 (chosen at run time):
+// a third fewer instructions for pairhits-split, a sixteenth for pairhits.
+struct WideMasks {
+  [[gnu::target("avx2,popcnt")]] static std::uint64_t of(const char* p, char c) {
+    const __m256i needle = _mm256_set1_epi8(c);
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const auto low_bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, needle)));
+    const auto high_bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, needle)));
+    return std::uint64_t{low_bits} | (std::uint64_t{high_bits} << 32);
+  }
+  [[gnu::target("avx2,popcnt")]] static int count(std::uint64_t x) { return __builtin_popcountll(x); }
+};
+
+bool wide_masks_allowed = true;
+
+bool has_wide_masks() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+}
+const bool kHasWideMasks = has_wide_masks();
+#endif
 
 bool contains_mark(const char* field, std::size_t length, char digit) {
   const char* end = field + length;
@@ -72,20 +106,20 @@ struct field_bounds {
 
 // With kKept < kWanted only the first kKept fields' bounds are kept; the
 // others are only counted (n_starts, which may then pass kWanted).
-template <int kKept>
-void find_fields(padded_view line, field_bounds& f) {
+template <int kKept, typename Masks>
+inline void find_fields(padded_view line, field_bounds& f) {
   const char* text = line.data();
   const std::size_t length = line.size();
   std::uint64_t tab_before = 1;  // the line start counts as a TAB
   for (std::size_t base = 0; base < length; base += kBlock) {
     const std::size_t n = std::min(kBlock, length - base);
     const std::uint64_t valid = n == kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
-    const std::uint64_t all_tabs = byte_mask(text + base, '\t');
-    const std::uint64_t zeros = byte_mask(text + base, '\0');
+    const std::uint64_t all_tabs = Masks::of(text + base, '\t');
+    const std::uint64_t zeros = Masks::of(text + base, '\0');
     if (base == 0) {
-      const std::uint64_t slashes = byte_mask(text, '/');
-      f.slash_one = slashes & (byte_mask(text, '1') >> 1);
-      f.slash_two = slashes & (byte_mask(text, '2') >> 1);
+      const std::uint64_t slashes = Masks::of(text, '/');
+      f.slash_one = slashes & (Masks::of(text, '1') >> 1);
+      f.slash_two = slashes & (Masks::of(text, '2') >> 1);
     }
     const std::uint64_t tabs = all_tabs & valid;
     f.has_zero = f.has_zero || (zeros & valid) != 0;
@@ -109,7 +143,7 @@ void find_fields(padded_view line, field_bounds& f) {
         f.ends[0] = base + static_cast<std::size_t>(std::countr_zero(field_ends));
         f.n_ends = 1;
       }
-      f.n_starts += bits_set(field_starts);
+      f.n_starts += Masks::count(field_starts);
       enough = f.n_starts >= kWanted && f.n_ends == 1;
     }
     if (enough) {
@@ -121,6 +155,22 @@ void find_fields(padded_view line, field_bounds& f) {
   }
   // The last field runs to the line end.
   for (int k = f.n_ends; k < std::min(f.n_starts, kKept); ++k) f.ends[k] = length;
+}
+
+#if PAIRHITS_WIDE_MASKS
+// Built for AVX2 as a whole, so that the wide masks are inlined.
+template <int kKept>
+[[gnu::target("avx2,popcnt"), gnu::flatten]] void find_fields_wide(padded_view line, field_bounds& f) {
+  find_fields<kKept, WideMasks>(line, f);
+}
+#endif
+
+template <int kKept>
+void locate_fields(padded_view line, field_bounds& f) {
+#if PAIRHITS_WIDE_MASKS
+  if (kHasWideMasks && wide_masks_allowed) return find_fields_wide<kKept>(line, f);
+#endif
+  find_fields<kKept, NarrowMasks>(line, f);
 }
 
 // Sets the mate from field 1's marks; returns whether it had any.
@@ -154,7 +204,7 @@ bool all_digits(std::string_view text) {
 
 bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate) {
   field_bounds f;
-  find_fields<kWanted>(line, f);
+  locate_fields<kWanted>(line, f);
   if (f.n_starts == 0) return false;
   const bool marked = update_mate(line.data(), f, mate);
   const std::size_t length1 = f.ends[0] - f.starts[0];
@@ -177,7 +227,7 @@ bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bo
 
 bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
   field_bounds f;
-  find_fields<1>(line, f);
+  locate_fields<1>(line, f);
   if (f.n_starts == 0) return false;
   const bool marked = update_mate(line.data(), f, mate);
   const std::size_t length1 = f.ends[0] - f.starts[0];
@@ -186,6 +236,16 @@ bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
   fields.name = line.part(f.starts[0], length1 - 2);
   fields.marked = marked;
   return true;
+}
+
+bool use_wide_masks(bool allowed) {
+#if PAIRHITS_WIDE_MASKS
+  wide_masks_allowed = allowed;
+  return allowed && kHasWideMasks;
+#else
+  (void)allowed;
+  return false;
+#endif
 }
 
 bool has_default_outfmt6_shape(padded_view line, const hit_fields& fields) {

@@ -38,6 +38,11 @@ bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bo
 // fields after the first are counted, not located.
 bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate);
 
+// Whether the splitter may compare 256 bits at a time on processors that
+// can (AVX2); it may unless told otherwise. Returns whether it now does.
+// Tests turn it off to check the 128-bit way on such processors.
+bool use_wide_masks(bool allowed);
+
 // Whether a complete line, split into `fields`, has the shape of BLAST's
 // default tabular columns: exactly 12 fields, and fields 7 to 10 (query
 // and subject start and end) whole numbers. Field 9 is then a position,

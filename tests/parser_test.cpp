@@ -69,13 +69,14 @@ TEST(ParseBlastLine, FieldsNamesAndMates) {
       {"x/1\tb\t1\td\te\tf\t2\t" + std::string(50, 'h') + "\t\t\t", 0, false, 1, "", "", 0, 0},
       {"x/1\tb\t1\td\te\tf\t2\t\t\t\t" + std::string(120, 'h'), 0, false, 1, "", "", 0, 0},
   };
-  for (const auto& c : cases) {
+  for (const bool wide : {true, false}) for (const auto& c : cases) {
+    use_wide_masks(wide);
     padded_text text(c.line);
     hit h{};
     char* name = nullptr;
     std::int32_t mate = c.mate_before;
     bool complete = parse_Blast_Line(text.view(), h, name, mate);
-    SCOPED_TRACE("line '" + c.line + "'");
+    SCOPED_TRACE("line '" + c.line + "'" + (wide ? " (wide masks)" : ""));
     EXPECT_EQ(complete, c.complete);
     EXPECT_EQ(mate, c.mate_after);
     // The splitter's check, which only counts the later fields, gives the same verdict.
@@ -94,6 +95,7 @@ TEST(ParseBlastLine, FieldsNamesAndMates) {
     EXPECT_EQ(h.col7, c.col7);
     EXPECT_EQ(std::signbit(h.col7), std::signbit(c.col7));
   }
+  use_wide_masks(true);
 }
 
 // The mate marks are found with masks over the line's first 64 bytes when
@@ -101,7 +103,8 @@ TEST(ParseBlastLine, FieldsNamesAndMates) {
 // agree with the rule wherever the mark and the field's ends fall.
 TEST(ParseBlastLine, MateMarksAtEveryPlace) {
   const std::string rest = "\tb/2\t1\td\te/1\tf\t2\th\tT/2";  // marks outside field 1 do not count
-  for (int lead = 0; lead < 3; ++lead) {
+  for (const bool wide : {true, false}) for (int lead = 0; lead < 3; ++lead) {
+    use_wide_masks(wide);
     for (int length = 2; length < 72; ++length) {
       for (int at = 0; at + 2 <= length; at += 1) {
         for (const char* mark : {"/1", "/2", "1/"}) {
@@ -127,6 +130,7 @@ TEST(ParseBlastLine, MateMarksAtEveryPlace) {
       }
     }
   }
+  use_wide_masks(true);
 }
 
 // Lists compare targets by pointer, which is only right if every request
