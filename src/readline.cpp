@@ -62,6 +62,7 @@ void LineReader::start_reading_ahead() {
 std::size_t LineReader::next_of(char byte, Search& search) {
   if (search.found != kNone && search.found >= pos_) return search.found;
   std::size_t from = std::max(search.scanned, pos_);
+  if (from == end_) return end_;  // searched to the end already: tables without CR, on every line
   const void* hit = std::memchr(buf_ + from, byte, end_ - from);
   if (hit == nullptr) {
     search.found = kNone;
