@@ -1,4 +1,4 @@
-// Reading a table on a thread of its own, one read ahead of the line reader:
+// Reading a table on a thread of its own, one read before the line reader:
 // the copy out of the page cache, or the decompression, then overlaps the
 // work on the lines read before. The reader hands over a buffer, gets it
 // back full, and meanwhile works in the other one.

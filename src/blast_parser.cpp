@@ -132,7 +132,7 @@ int pairhits_main(int argc, const char* const* argv, int out_fd, int err_fd) {
     if (!tables.open(path)) return not_found(err_fd, several ? path : nullptr);
   }
   return run_tables(tables.data(), tables.size(), several ? c.paths.data() : nullptr, out_fd, err_fd,
-                    LineReader::kReadAheadCapacity, tables.total_bytes());
+                    LineReader::kBackgroundCapacity, tables.total_bytes());
 }
 
 }  // namespace pairhits

@@ -111,7 +111,7 @@ int split_tables(const table_input* tables, std::size_t count, const std::string
   load_status status = load_status::ok;
   for (std::size_t i = 0; i < count && status == load_status::ok; ++i) {
     TableSource source(tables[i].fd);
-    LineReader reader(source, LineReader::kReadAheadCapacity, LineReader::kReadAheadCapacity, true);
+    LineReader reader(source, LineReader::kBackgroundCapacity, LineReader::kBackgroundCapacity, true);
     status = reader.ok() ? split_one(reader, static_cast<int>(i), s, stop) : load_status::alloc_failed;
   }
   for (int p = 0; p < parts && status == load_status::ok && s.mate != 0; ++p) {

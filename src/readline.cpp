@@ -16,44 +16,44 @@ namespace {
 std::size_t usable(std::size_t capacity) { return std::clamp<std::size_t>(capacity, 1, SIZE_MAX / 2); }
 // A spare buffer keeps an eighth of its room, up to this, in front of what
 // is read into it: the unfinished line at the end of the current buffer is
-// put there, so that reading ahead costs no move of the new bytes.
+// put there, so that background reads cost no move of the new bytes.
 constexpr std::size_t kMaxHeadRoom = 64 << 10;
 }  // namespace
 
 // The buffer holds the data, a zero byte and kReadAhead more bytes.
-LineReader::LineReader(TableSource& source, std::size_t capacity, std::size_t max_read, bool read_ahead)
+LineReader::LineReader(TableSource& source, std::size_t capacity, std::size_t max_read, bool background_reads)
     : own_(std::string_view()), source_(&source), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
       capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {
-  if (read_ahead) start_reading_ahead();
+  if (background_reads) start_background_reads();
 }
 
 LineReader::LineReader(int fd, std::size_t capacity, std::size_t max_read)
     : own_(fd), source_(&own_), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
       capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {}
 
-LineReader::LineReader(std::string_view text, std::size_t capacity, std::size_t max_read, bool read_ahead)
+LineReader::LineReader(std::string_view text, std::size_t capacity, std::size_t max_read, bool background_reads)
     : own_(text), source_(&own_), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
       capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {
-  if (read_ahead) start_reading_ahead();
+  if (background_reads) start_background_reads();
 }
 
 LineReader::~LineReader() {
-  ahead_.reset();  // the thread may be filling the spare
+  background_.reset();  // the thread may be filling the spare
   mem_free(spare_);
   mem_free(buf_);
 }
 
 // Without a spare buffer or a thread the reader reads for itself, as it
-// would without being asked to read ahead.
-void LineReader::start_reading_ahead() {
+// would without being asked for background reads.
+void LineReader::start_background_reads() {
   if (buf_ == nullptr) return;
   spare_ = static_cast<char*>(mem_alloc(capacity_ + 1 + kReadAhead));
   if (spare_ == nullptr) return;
   spare_capacity_ = capacity_;
   head_room_ = std::min(capacity_ / 8, kMaxHeadRoom);
-  ahead_ = std::make_unique<BackgroundRead>(*source_, head_room_, std::min(capacity_ - head_room_, max_read_));
-  if (!ahead_->start(spare_)) {
-    ahead_.reset();
+  background_ = std::make_unique<BackgroundRead>(*source_, head_room_, std::min(capacity_ - head_room_, max_read_));
+  if (!background_->start(spare_)) {
+    background_.reset();
     mem_free(spare_);
     spare_ = nullptr;
   }
@@ -101,7 +101,7 @@ bool LineReader::make_room(std::size_t bytes) {
 }
 
 read_result LineReader::refill() {
-  if (ahead_ != nullptr) return refill_from_ahead();
+  if (background_ != nullptr) return refill_from_background();
   move_to_front();
   // Only a line that fills the whole buffer makes it grow.
   if (end_ == capacity_ && !make_room(1)) return read_result::realloc_failed;
@@ -118,8 +118,8 @@ read_result LineReader::refill() {
 // The spare holds the next bytes after its head room. The unfinished line
 // goes in front of them and the buffers trade places; a line longer than
 // the head room stays where it is and the new bytes are copied after it.
-read_result LineReader::refill_from_ahead() {
-  const long n = ahead_->take();
+read_result LineReader::refill_from_background() {
+  const long n = background_->take();
   if (n < 0) return read_result::read_error;
   const auto fresh = static_cast<std::size_t>(n);
   const std::size_t unfinished = end_ - pos_;
@@ -143,7 +143,7 @@ read_result LineReader::refill_from_ahead() {
   if (n == 0) {
     eof_ = true;
   } else {
-    ahead_->give(spare_);
+    background_->give(spare_);
   }
   std::memset(buf_ + end_, 0, 1 + kReadAhead);
   return read_result::line;

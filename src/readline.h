@@ -7,9 +7,9 @@
 // ordinary bytes: they neither end a line nor hide one.
 //
 // The reader fills one growing buffer with large reads and hands out lines in
-// place, so reading costs no allocation per line. Asked to read ahead, it
-// has a second buffer filled on a thread of its own while it hands out the
-// lines of the first (background_read.h).
+// place, so reading costs no allocation per line. Asked for background
+// reads, it has a second buffer filled on a thread of its own while it hands
+// out the lines of the first (background_read.h).
 #pragma once
 
 #include <cstddef>
@@ -34,21 +34,21 @@ enum class read_result {
 class LineReader {
  public:
   static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 20;
-  // Reading ahead takes two buffers: of half the size, they take the memory
+  // Background reads take two buffers: of half the size, they take the memory
   // of one, and reads of 512 KiB cost no more per byte than reads of 1 MiB.
-  static constexpr std::size_t kReadAheadCapacity = kDefaultCapacity / 2;
+  static constexpr std::size_t kBackgroundCapacity = kDefaultCapacity / 2;
 
   // Reads a table's bytes, `max_read` at most per read (tests put read
   // boundaries anywhere this way), from a source the caller keeps owning,
-  // reading ahead on another thread if `read_ahead`.
+  // reading on another thread if `background_reads`.
   explicit LineReader(TableSource& source, std::size_t capacity = kDefaultCapacity,
-                      std::size_t max_read = kDefaultCapacity, bool read_ahead = false);
+                      std::size_t max_read = kDefaultCapacity, bool background_reads = false);
   // The same from an open file descriptor, which the caller keeps owning.
   explicit LineReader(int fd, std::size_t capacity = kDefaultCapacity,
                       std::size_t max_read = kDefaultCapacity);
   // The same from memory.
   explicit LineReader(std::string_view text, std::size_t capacity = kDefaultCapacity,
-                      std::size_t max_read = kDefaultCapacity, bool read_ahead = false);
+                      std::size_t max_read = kDefaultCapacity, bool background_reads = false);
   ~LineReader();
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
@@ -79,15 +79,15 @@ class LineReader {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   std::size_t next_of(char byte, Search& search);
-  void start_reading_ahead();
+  void start_background_reads();
   void move_to_front();
   bool make_room(std::size_t bytes);
   read_result refill();
-  read_result refill_from_ahead();
+  read_result refill_from_background();
   TableSource own_;  // the source, unless the caller gave one
   TableSource* source_;
-  std::unique_ptr<BackgroundRead> ahead_;
-  char* spare_ = nullptr;  // the buffer being filled ahead, or just filled
+  std::unique_ptr<BackgroundRead> background_;
+  char* spare_ = nullptr;  // the buffer being filled in the background, or just filled
   std::size_t spare_capacity_ = 0;
   std::size_t head_room_ = 0;  // bytes kept free at a spare's front for the unfinished line
 

@@ -28,8 +28,8 @@ struct shape {
 const shape kShapes[] = {{1, 1},       {2, 1},       {3, 2},    {7, 3},   {16, 1000},
                          {1024, 1023}, {1024, 1024}, {1023, 1}, {4096, 4096}};
 
-std::vector<std::string> read_all(const std::string& text, shape s, bool ahead) {
-  LineReader reader(std::string_view(text), s.capacity, s.max_read, ahead);
+std::vector<std::string> read_all(const std::string& text, shape s, bool background) {
+  LineReader reader(std::string_view(text), s.capacity, s.max_read, background);
   std::vector<std::string> lines;
   padded_view line;
   read_result r;
@@ -41,22 +41,22 @@ std::vector<std::string> read_all(const std::string& text, shape s, bool ahead) 
   return lines;
 }
 
-// Every shape, read by the reader itself and read ahead on another thread.
+// Every shape, read by the reader itself and on a background thread.
 std::vector<std::pair<shape, bool>> shapes_and_modes() {
   std::vector<std::pair<shape, bool>> all;
-  for (bool ahead : {false, true}) {
-    for (shape s : kShapes) all.emplace_back(s, ahead);
+  for (bool background : {false, true}) {
+    for (shape s : kShapes) all.emplace_back(s, background);
   }
   return all;
 }
 
-// The lines of `text`, which reading ahead on another thread must not
-// change. Each read ahead is a hand-over between threads: tiny reads are
-// read ahead only in the tests with short tables.
+// The lines of `text`, which background reads must not change. Each is a
+// hand-over between threads: tiny reads are made in the background only in
+// the tests with short tables.
 std::vector<std::string> read_all(const std::string& text, shape s) {
   std::vector<std::string> lines = read_all(text, s, false);
   if (s.max_read >= 1000) {
-    EXPECT_EQ(read_all(text, s, true), lines) << "read ahead";
+    EXPECT_EQ(read_all(text, s, true), lines) << "background reads";
   }
   return lines;
 }
@@ -160,8 +160,8 @@ TEST(LineReader, HoldsLinesUntilAllowedToRead) {
   // With reading forbidden, the reader hands out what it holds, then says
   // pending without losing anything; earlier lines stay intact meanwhile.
   const std::string text = "one\ntwo\r\nthree\rfour";
-  for (const auto& [s, ahead] : shapes_and_modes()) {
-    LineReader reader(std::string_view(text), s.capacity, s.max_read, ahead);
+  for (const auto& [s, background] : shapes_and_modes()) {
+    LineReader reader(std::string_view(text), s.capacity, s.max_read, background);
     std::vector<std::pair<char*, std::size_t>> held;
     std::vector<std::string> copies;
     std::vector<std::string> lines;
@@ -182,7 +182,7 @@ TEST(LineReader, HoldsLinesUntilAllowedToRead) {
       lines.emplace_back(line.text());
     }
     EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "four"}))
-        << "capacity " << s.capacity << " read " << s.max_read << (ahead ? " ahead" : "");
+        << "capacity " << s.capacity << " read " << s.max_read << (background ? " background" : "");
   }
 }
 
