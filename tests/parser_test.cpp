@@ -68,6 +68,11 @@ TEST(ParseBlastLine, FieldsNamesAndMates) {
       {"x/1\tb\t1\td\te\tf\t2\t" + std::string(50, 'h') + "\tT", 0, true, 1, "x", "T", 1.0, 2.0},
       {"x/1\tb\t1\td\te\tf\t2\t" + std::string(50, 'h') + "\t\t\t", 0, false, 1, "", "", 0, 0},
       {"x/1\tb\t1\td\te\tf\t2\t\t\t\t" + std::string(120, 'h'), 0, false, 1, "", "", 0, 0},
+      [] {  // as many fields as a block can start: 32 in the first
+        split_case c{"a/1\tb\t1\td\te\tf\t2\th\tT", 0, true, 1, "a", "T", 1.0, 2.0};
+        for (int k = 0; k < 40; ++k) c.line += "\tx";
+        return c;
+      }(),
   };
   for (const bool wide : {true, false}) for (const auto& c : cases) {
     use_wide_masks(wide);
