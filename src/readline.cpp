@@ -119,8 +119,10 @@ read_result LineReader::refill() {
 // goes in front of them and the buffers trade places; a line longer than
 // the head room stays where it is and the new bytes are copied after it.
 read_result LineReader::refill_from_background() {
+  // After a failure the thread reads no more: asking again gets the same answer.
+  if (failed_ != read_result::line) return failed_;
   const long n = background_->take();
-  if (n < 0) return read_result::read_error;
+  if (n < 0) return failed_ = read_result::read_error;
   const auto fresh = static_cast<std::size_t>(n);
   const std::size_t unfinished = end_ - pos_;
   if (unfinished <= head_room_) {
@@ -136,7 +138,7 @@ read_result LineReader::refill_from_background() {
     end_ = head_room_ + fresh;
   } else {
     move_to_front();
-    if (!make_room(fresh)) return read_result::realloc_failed;
+    if (!make_room(fresh)) return failed_ = read_result::realloc_failed;
     std::memcpy(buf_ + end_, spare_ + head_room_, fresh);
     end_ += fresh;
   }

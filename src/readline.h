@@ -90,6 +90,7 @@ class LineReader {
   char* spare_ = nullptr;  // the buffer being filled in the background, or just filled
   std::size_t spare_capacity_ = 0;
   std::size_t head_room_ = 0;  // bytes kept free at a spare's front for the unfinished line
+  read_result failed_ = read_result::line;  // how background reading failed, if it did
 
   char* buf_ = nullptr;
   std::size_t capacity_ = 0;  // usable bytes; the zero byte and kReadAhead more are allocated

@@ -209,6 +209,12 @@ TEST(LineReader, ReportsReadErrors) {
   padded_view line;
   EXPECT_EQ(reader.readline(line), read_result::read_error);
   EXPECT_EQ(reader.error_number(), EISDIR);
+  // Read in the background, the error comes the same way, and again when asked again.
+  TableSource source(fd);
+  LineReader background(source, 4096, 4096, true);
+  EXPECT_EQ(background.readline(line), read_result::read_error);
+  EXPECT_EQ(background.readline(line), read_result::read_error);
+  EXPECT_EQ(background.error_number(), EISDIR);
   close(fd);
 }
 
