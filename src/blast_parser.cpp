@@ -125,13 +125,9 @@ int pairhits_main(int argc, const char* const* argv, int out_fd, int err_fd) {
   if (const int status = answer_without_running(c, "pairhits", usage_text(), out_fd, err_fd); status >= 0) {
     return status;
   }
-  if (c.paths.empty()) return not_found(err_fd, nullptr);
-  const bool several = c.paths.size() > 1;
   OpenTables tables;
-  for (const char* path : c.paths) {
-    if (!tables.open(path)) return not_found(err_fd, several ? path : nullptr);
-  }
-  return run_tables(tables.data(), tables.size(), several ? c.paths.data() : nullptr, out_fd, err_fd,
+  if (const int status = open_tables(c.paths, tables, err_fd); status >= 0) return status;
+  return run_tables(tables.data(), tables.size(), c.paths.size() > 1 ? c.paths.data() : nullptr, out_fd, err_fd,
                     LineReader::kBackgroundCapacity, tables.total_bytes());
 }
 

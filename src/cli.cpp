@@ -54,12 +54,15 @@ int answer_without_running(const command_line& c, const char* program, const cha
     case command_line::action::version:
       return write_message(out_fd, (std::string(program) + " " PAIRHITS_VERSION "\n").c_str()) ? 0 : 1;
     case command_line::action::bad_option:
-      write_error_with_reason(err_fd, (std::string("unknown option (see ") + program + " --help)").c_str(), c.bad_option);
-      return 2;
+      return usage_error(err_fd, (std::string("unknown option (see ") + program + " --help)").c_str(), c.bad_option);
     case command_line::action::missing_value:
-      write_error_with_reason(err_fd, "option needs a value", c.bad_option);
-      return 2;
+      return usage_error(err_fd, "option needs a value", c.bad_option);
   }
+  return 2;
+}
+
+int usage_error(int err_fd, const char* what, const char* reason) {
+  write_error_with_reason(err_fd, what, reason);
   return 2;
 }
 
@@ -120,6 +123,14 @@ bool OpenTables::open(const char* path) {
     all_sized_ = false;
   }
   return true;
+}
+
+int open_tables(const std::vector<const char*>& paths, OpenTables& tables, int err_fd) {
+  if (paths.empty()) return not_found(err_fd, nullptr);
+  for (const char* path : paths) {
+    if (!tables.open(path)) return not_found(err_fd, paths.size() > 1 ? path : nullptr);
+  }
+  return -1;
 }
 
 }  // namespace pairhits

@@ -29,6 +29,10 @@ command_line parse_command_line(int argc, const char* const* argv,
 // status (0, or 2 for a fault). -1 for a command line that runs.
 int answer_without_running(const command_line& c, const char* program, const char* usage, int out_fd, int err_fd);
 
+// "ERROR: WHAT: REASON" on err_fd for a command line at fault; returns
+// its exit status, 2.
+int usage_error(int err_fd, const char* what, const char* reason);
+
 // A whole number from 1 to `max`, written in decimal digits only; false
 // for anything else ("0", "00", "abc", "+5", a number above max).
 bool parse_count(const char* text, int max, int& value);
@@ -66,5 +70,11 @@ class OpenTables {
   unsigned long long total_ = 0;
   bool all_sized_ = true;
 };
+
+// Opens every table of `paths` into `tables`. -1 when all are open;
+// otherwise, for no table or one that cannot be opened, writes the
+// not-found message (naming the table when there are several) and returns
+// its exit status.
+int open_tables(const std::vector<const char*>& paths, OpenTables& tables, int err_fd);
 
 }  // namespace pairhits

@@ -94,11 +94,6 @@ void remove_folder(const std::string& dir) {
   ::rmdir(dir.c_str());
 }
 
-int usage_error(const char* text, const char* what) {
-  write_error_with_reason(2, text, what);
-  return 2;
-}
-
 // Split, run, merge; -1 when a signal stopped it.
 int run(const OpenTables& tables, const std::string& dir, int parts, int jobs) {
   int status = split_tables(tables.data(), tables.size(), dir, parts, 2, &g_signal);
@@ -128,18 +123,14 @@ int main(int argc, char** argv) {
   int jobs = 0;
   for (const auto& [option, value] : c.values) {
     if (option == "-n" && !parse_count(value, kMaxParts, parts)) {
-      return usage_error("PARTS must be a whole number from 1 to 4096", value);
+      return usage_error(2, "PARTS must be a whole number from 1 to 4096", value);
     }
     if (option == "-j" && !parse_count(value, kMaxJobs, jobs)) {
-      return usage_error("JOBS must be a whole number from 1 to 1024", value);
+      return usage_error(2, "JOBS must be a whole number from 1 to 1024", value);
     }
   }
-  const std::vector<const char*>& paths = c.paths;
-  if (paths.empty()) return not_found(2, nullptr);
   OpenTables tables;
-  for (const char* path : paths) {
-    if (!tables.open(path)) return not_found(2, paths.size() > 1 ? path : nullptr);
-  }
+  if (const int status = open_tables(c.paths, tables, 2); status >= 0) return status;
   if (jobs == 0) jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   if (parts == 0) parts = default_parts(tables, jobs);
 

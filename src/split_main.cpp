@@ -23,11 +23,6 @@ const char kUsage[] =
     "\n"
     "Full documentation: man pairhits-split\n";
 
-int usage_error(const char* text, const char* what) {
-  pairhits::write_error_with_reason(2, text, what);
-  return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -40,15 +35,12 @@ int main(int argc, char** argv) {
     if (option == "-o") {
       dir = value;
     } else if (!parse_count(value, kMaxParts, parts)) {
-      return usage_error("PARTS must be a whole number from 1 to 4096", value);
+      return usage_error(2, "PARTS must be a whole number from 1 to 4096", value);
     }
   }
-  if (parts == 0 || dir == nullptr) return usage_error("usage", "pairhits-split -n PARTS -o DIR TABLE...");
-  if (c.paths.empty()) return not_found(2, nullptr);
+  if (parts == 0 || dir == nullptr) return usage_error(2, "usage", "pairhits-split -n PARTS -o DIR TABLE...");
   OpenTables tables;
-  for (const char* path : c.paths) {
-    if (!tables.open(path)) return not_found(2, c.paths.size() > 1 ? path : nullptr);
-  }
+  if (const int status = open_tables(c.paths, tables, 2); status >= 0) return status;
   if (::mkdir(dir, 0755) != 0 && errno != EEXIST) {
     write_error_with_reason(2, (std::string("cannot make ") + dir).c_str(), std::strerror(errno));
     return 1;
