@@ -213,40 +213,42 @@ bool all_digits(std::string_view text) {
 
 }  // namespace
 
-bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate) {
-  field_bounds f;
-  locate_fields<kWanted>(line, f);
+namespace {
+// Finds the fields (the first kKept of them located), moves the mate, and
+// tells whether the line is complete; if so, sets the name and `marked`.
+template <int kKept>
+bool complete_line(padded_view line, field_bounds& f, hit_fields& fields, std::int32_t& mate) {
+  locate_fields<kKept>(line, f);
   if (f.n_starts == 0) return false;
   const bool marked = update_mate(line.data(), f, mate);
   const std::size_t length1 = f.ends[0] - f.starts[0];
   if (f.n_starts < kWanted || length1 < 2 || f.has_zero) return false;
+  fields.name = line.part(f.starts[0], length1 - 2);
+  fields.marked = marked;
+  return true;
+}
+}  // namespace
 
+bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate) {
+  field_bounds f;
+  if (!complete_line<kWanted>(line, f, fields, mate)) return false;
   // Each field is followed by a TAB or by the line's own terminating zero.
   if (terminate) {
     char* text = line.data();
     for (int k : {2, 6, 8}) text[f.ends[k]] = '\0';
     text[f.ends[0] - 2] = '\0';
   }
-  fields.name = line.part(f.starts[0], length1 - 2);
   fields.col3 = line.part(f.starts[2], f.ends[2] - f.starts[2]);
   fields.col7 = line.part(f.starts[6], f.ends[6] - f.starts[6]);
   fields.field8 = line.part(f.starts[7], f.ends[7] - f.starts[7]);
   fields.target = line.part(f.starts[8], f.ends[8] - f.starts[8]);
-  fields.marked = marked;
   return true;
 }
 
 bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
   field_bounds f;
-  locate_fields<1>(line, f);
-  if (f.n_starts == 0) return false;
-  const bool marked = update_mate(line.data(), f, mate);
-  const std::size_t length1 = f.ends[0] - f.starts[0];
-  if (f.n_starts < kWanted || length1 < 2 || f.has_zero) return false;
-  fields = hit_fields{};
-  fields.name = line.part(f.starts[0], length1 - 2);
-  fields.marked = marked;
-  return true;
+  fields = hit_fields{};  // the fields other than the name stay empty
+  return complete_line<1>(line, f, fields, mate);
 }
 
 bool use_wide_masks(bool allowed) {
