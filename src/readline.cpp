@@ -74,14 +74,21 @@ std::size_t LineReader::next_of(char byte, Search& search) {
   return search.found;
 }
 
-// Keeps the unfinished line at the front; the searches shift with it.
+// The unfinished line, which starts at pos_, moves to `start` (in this
+// buffer or the spare): the searches move with it, and forget what lies
+// before it.
+void LineReader::move_searches(std::size_t start) {
+  for (Search* s : {&lf_, &cr_}) {
+    s->found = (s->found != kNone && s->found >= pos_) ? s->found - pos_ + start : kNone;
+    s->scanned = std::max(s->scanned, pos_) - pos_ + start;
+  }
+}
+
+// Keeps the unfinished line at the front.
 void LineReader::move_to_front() {
   if (pos_ == 0) return;
   std::memmove(buf_, buf_ + pos_, end_ - pos_);
-  for (Search* s : {&lf_, &cr_}) {
-    s->found = (s->found != kNone && s->found >= pos_) ? s->found - pos_ : kNone;
-    s->scanned = s->scanned > pos_ ? s->scanned - pos_ : 0;
-  }
+  move_searches(0);
   end_ -= pos_;
   pos_ = 0;
 }
@@ -128,10 +135,7 @@ read_result LineReader::refill_from_background() {
   if (unfinished <= head_room_) {
     const std::size_t start = head_room_ - unfinished;
     std::memcpy(spare_ + start, buf_ + pos_, unfinished);
-    for (Search* s : {&lf_, &cr_}) {
-      s->found = (s->found != kNone && s->found >= pos_) ? s->found - pos_ + start : kNone;
-      s->scanned = std::max(s->scanned, pos_) - pos_ + start;
-    }
+    move_searches(start);
     std::swap(buf_, spare_);
     std::swap(capacity_, spare_capacity_);
     pos_ = start;

@@ -80,6 +80,7 @@ class LineReader {
 
   std::size_t next_of(char byte, Search& search);
   void start_background_reads();
+  void move_searches(std::size_t start);
   void move_to_front();
   bool make_room(std::size_t bytes);
   read_result refill();
