@@ -1,9 +1,6 @@
 #include "part_split.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
