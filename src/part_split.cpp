@@ -1,6 +1,5 @@
 #include "part_split.h"
 
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
