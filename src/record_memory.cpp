@@ -165,8 +165,9 @@ hit* RecordMemory::grow_list(hit* list, std::int32_t count) {
 
 bool RecordMemory::append(hit*& list, std::int32_t& count, const hit& h) {
   if (count == INT32_MAX) return false;
-  // A list is full when its count is 0 or a power of two.
-  if (count == 0 || std::has_single_bit(static_cast<std::uint32_t>(count))) {
+  // A list is full when its count is 0 or a power of two (a test without
+  // the popcount call that has_single_bit is on processors that may lack it).
+  if ((count & (count - 1)) == 0) {
     hit* bigger = grow_list(list, count);
     if (bigger == nullptr) return false;
     list = bigger;

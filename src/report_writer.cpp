@@ -60,8 +60,9 @@ char* put(char* o, const char* s, std::size_t n) {
 
 }  // namespace
 
-void ReportWriter::line(const char* name, const hit& a, const hit& b) {
-  const std::size_t name_length = std::strlen(name);
+void ReportWriter::line(std::string_view name_text, const hit& a, const hit& b) {
+  const char* name = name_text.data();
+  const std::size_t name_length = name_text.size();
   const std::size_t target_length = std::strlen(a.target);
   if (name_length + target_length + kNumbersRoom > kCapacity - used_) flush();
   if (name_length + target_length + kNumbersRoom <= kCapacity - used_) {

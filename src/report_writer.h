@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "numbers.h"
 
@@ -22,7 +23,7 @@ class ReportWriter {
   int error_number() const { return error_; }
 
   // name TAB a.col3 "," b.col3 TAB a.col7 "," b.col7 TAB a.target NEWLINE
-  void line(const char* name, const hit& a, const hit& b);
+  void line(std::string_view name, const hit& a, const hit& b);
   void flush();
 
  private:
