@@ -1,7 +1,9 @@
 // Fuzzes the read index against std::map. The first byte picks the node
 // budget; then each operation is one byte, an opcode in its top two bits and
 // a name length (1 to 4) in the next two, followed by the name's bytes (drawn
-// from a small alphabet so that names repeat). Operations: insert if absent,
+// from a small alphabet so that names repeat). The first byte's third bit
+// has the tree compare names a word at a time; every name then carries 7
+// readable bytes after its zero, which the comparison must not look at. Operations: insert if absent,
 // look up, look up a batch of the next few names. After every step the tree
 // must agree with the map; at the end the invariant checker must pass.
 #include <cstddef>
@@ -38,6 +40,18 @@ struct Cursor {
   }
 };
 
+// The name as the tree is given it: its zero, then 6 bytes that differ from
+// name to name.
+struct Padded {
+  std::string text;
+  explicit Padded(const std::string& name) : text(name) {
+    static unsigned calls = 0;
+    text += '\0';
+    for (unsigned i = 0; i < 6; ++i) text += static_cast<char>('b' + (++calls + i) % 7);
+  }
+  const char* c_str() const { return text.c_str(); }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -48,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int budgets[] = {132, 212, 512, 1024};
   read_index* b = kb_init_str(budgets[first % 4]);
   check(b != nullptr);
+  b->padded_names = (first & 4) != 0;
   std::deque<std::string> names;  // stable storage for the records' names
   std::map<std::string, std::int32_t> model;
 
@@ -59,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 1: {  // insert if absent
         std::string n = in.name(length);
         if (model.count(n) != 0) break;
-        names.push_back(n);
+        names.push_back(Padded(n).text);
         const auto tag = static_cast<std::int32_t>(model.size());
         elem* placed = kb_insert_str(b, elem{names.back().c_str(), nullptr, nullptr, tag, 0});
         check(placed != nullptr && placed->n_hits1 == tag);
@@ -68,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case 2: {  // look up
         std::string n = in.name(length);
-        elem* found = kb_find_str(b, n.c_str());
+        elem* found = kb_find_str(b, Padded(n).c_str());
         auto it = model.find(n);
         check(it == model.end() ? found == nullptr
                                 : found != nullptr && found->name == n && found->n_hits1 == it->second);
@@ -80,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         elem* found[kFindBatch];
         const int count = 1 + (op & 15);
         for (int k = 0; k < count; ++k) {
-          batch[k] = in.name(1 + k % 4);
+          batch[k] = Padded(in.name(1 + k % 4)).text;
           wanted[k] = batch[k].c_str();
         }
         kb_find_batch_str(b, wanted, found, count);

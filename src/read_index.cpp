@@ -6,6 +6,7 @@
 #include <new>
 
 #include "alloc.h"
+#include "name_order.h"
 
 namespace pairhits {
 namespace {
@@ -24,6 +25,7 @@ std::int32_t max_records(const read_index* b) { return 2 * b->min_degree - 1; }
 
 // Index of the last record whose name is at most `name` (-1 if none), and
 // whether that record's name equals it.
+template <typename Order>
 std::int32_t search_node(index_node* x, const char* name, bool& match) {
   match = false;
   std::int32_t n = node_records_used(x);
@@ -37,7 +39,7 @@ std::int32_t search_node(index_node* x, const char* name, bool& match) {
   bool hi_equal = false;  // whether record hi, once compared, equalled the name
   while (lo < hi) {
     std::int32_t mid = (lo + hi) >> 1;
-    int order = std::strcmp(rec[mid].name, name);
+    int order = Order::compare(rec[mid].name, name);
     if (order < 0) {
       lo = mid + 1;
     } else {
@@ -94,18 +96,19 @@ read_index* kb_init_str(int node_budget) {
   return b;
 }
 
-elem* kb_find_str(read_index* b, const char* name) {
+namespace {
+
+template <typename Order>
+elem* find(read_index* b, const char* name) {
   index_node* x = b->root;
   for (;;) {
     bool match = false;
-    std::int32_t i = search_node(x, name, match);
+    std::int32_t i = search_node<Order>(x, name, match);
     if (match) return &node_records(x)[i];
     if (!node_is_internal(x)) return nullptr;
     x = node_children(b, x)[i + 1];
   }
 }
-
-namespace {
 
 // One of the searches of a batch lookup: the binary search of search_node,
 // level by level, taken one step per round.
@@ -127,6 +130,7 @@ void enter_node(batch_search& q, index_node* x, std::size_t node_bytes) {
 // Does one comparison (or sets up a node just entered) and prefetches what
 // the search needs next. Returns false once the search has ended, with
 // `found` set to the record or left null.
+template <typename Order>
 bool step(const read_index* b, batch_search& q, const char* name, elem*& found, std::size_t node_bytes) {
   const elem* rec = node_records(q.node);
   if (!q.entered) {
@@ -134,7 +138,7 @@ bool step(const read_index* b, batch_search& q, const char* name, elem*& found, 
     q.hi = node_records_used(q.node);
     if (node_is_internal(q.node)) __builtin_prefetch(node_children(b, q.node));
   } else if (q.mid >= 0) {
-    const int order = std::strcmp(rec[q.mid].name, name);
+    const int order = Order::compare(rec[q.mid].name, name);
     if (order < 0) {
       q.lo = q.mid + 1;
     } else {
@@ -159,9 +163,8 @@ bool step(const read_index* b, batch_search& q, const char* name, elem*& found, 
   return false;
 }
 
-}  // namespace
-
-void kb_find_batch_str(read_index* b, const char* const* names, elem** found, int count) {
+template <typename Order>
+void find_batch(read_index* b, const char* const* names, elem** found, int count) {
   // A round does one step of every search, so the rounds' cache misses
   // overlap while each search touches only what it compares.
   assert(count <= kFindBatch);
@@ -173,8 +176,22 @@ void kb_find_batch_str(read_index* b, const char* const* names, elem** found, in
   }
   for (int active = count; active > 0;) {
     for (int k = 0; k < count; ++k) {
-      if (s[k].node != nullptr && !step(b, s[k], names[k], found[k], node_bytes)) --active;
+      if (s[k].node != nullptr && !step<Order>(b, s[k], names[k], found[k], node_bytes)) --active;
     }
+  }
+}
+
+}  // namespace
+
+elem* kb_find_str(read_index* b, const char* name) {
+  return b->padded_names ? find<WordOrder>(b, name) : find<ByteOrder>(b, name);
+}
+
+void kb_find_batch_str(read_index* b, const char* const* names, elem** found, int count) {
+  if (b->padded_names) {
+    find_batch<WordOrder>(b, names, found, count);
+  } else {
+    find_batch<ByteOrder>(b, names, found, count);
   }
 }
 
@@ -204,7 +221,9 @@ bool __kb_split_str(read_index* b, index_node* x, std::int32_t i, index_node* y)
   return true;
 }
 
-elem* kb_insert_str(read_index* b, const elem& record) {
+namespace {
+template <typename Order>
+elem* insert(read_index* b, const elem& record) {
   if (b->total_records == INT32_MAX) return nullptr;
   const std::int32_t full = max_records(b);
 
@@ -220,17 +239,17 @@ elem* kb_insert_str(read_index* b, const elem& record) {
   index_node* x = b->root;
   bool match = false;
   while (node_is_internal(x)) {
-    std::int32_t ci = search_node(x, record.name, match) + 1;
+    std::int32_t ci = search_node<Order>(x, record.name, match) + 1;
     index_node* child = node_children(b, x)[ci];
     if (node_records_used(child) == full) {
       if (!__kb_split_str(b, x, ci, child)) return nullptr;
-      if (std::strcmp(record.name, node_records(x)[ci].name) > 0) ++ci;
+      if (Order::compare(record.name, node_records(x)[ci].name) > 0) ++ci;
     }
     x = node_children(b, x)[ci];
   }
 
   const std::int32_t n = node_records_used(x);
-  const std::int32_t i = search_node(x, record.name, match);
+  const std::int32_t i = search_node<Order>(x, record.name, match);
   elem* rec = node_records(x);
   if (i != n - 1) {
     std::memmove(rec + i + 2, rec + i + 1, static_cast<std::size_t>(n - 1 - i) * sizeof(elem));
@@ -239,6 +258,11 @@ elem* kb_insert_str(read_index* b, const elem& record) {
   set_header(x, node_is_internal(x), n + 1);
   ++b->total_records;
   return &rec[i + 1];
+}
+}  // namespace
+
+elem* kb_insert_str(read_index* b, const elem& record) {
+  return b->padded_names ? insert<WordOrder>(b, record) : insert<ByteOrder>(b, record);
 }
 
 void kb_walk_first_str(const read_index* b, kb_walk& w) {

@@ -49,6 +49,10 @@ struct read_index {
   std::int32_t internal_bytes;
   std::int32_t child_offset;
   std::int32_t total_records;
+  // Set by the owner when every name the tree is given or holds, stored or
+  // looked up, has 7 readable bytes after its terminating zero: names are
+  // then compared a word at a time (name_order.h), in the same order.
+  bool padded_names = false;
   // Where the nodes come from: nodes are never released one by one before
   // the teardown, so they are packed into a huge-page arena, which the
   // teardown releases whole.

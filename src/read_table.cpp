@@ -6,7 +6,11 @@ namespace {
 constexpr int kNodeBudget = 512;  // bytes a node may take: t = 6
 }  // namespace
 
-ReadTable::ReadTable() : index_(kb_init_str(kNodeBudget)) {}
+ReadTable::ReadTable() : index_(kb_init_str(kNodeBudget)) {
+  // The names stored come from the record memory and those looked up from
+  // the reader's buffer, both readable past their end.
+  if (index_ != nullptr) index_->padded_names = true;
+}
 
 ReadTable::~ReadTable() {
   if (index_ == nullptr) return;

@@ -15,6 +15,7 @@ namespace {
 constexpr std::size_t kMaxBlockBytes = 256 * 1024;
 constexpr std::size_t kBlockAlign = 16;  // for any record
 constexpr std::size_t kFirstTargetSlots = 64;
+constexpr std::size_t kTextSlack = 7;  // readable bytes after a text's zero
 
 // Lists with room for this many hits or more carry, after their hits, a
 // table of 2 x room slots: open addressing on the targets' hashes, each slot
@@ -77,8 +78,14 @@ void* RecordMemory::carve(region& r, std::size_t bytes, std::size_t align) {
 }
 
 const char* RecordMemory::copy(std::string_view text) {
-  auto* place = static_cast<char*>(carve(text_, text.size() + 1, 1));
+  // Room for 7 bytes more, which the next text may take: a name can be
+  // read in words through its terminating zero.
+  auto* place = static_cast<char*>(carve(text_, text.size() + 1 + kTextSlack, 1));
   if (place == nullptr) return nullptr;
+  if (text_.next == place + text.size() + 1 + kTextSlack) {
+    text_.next -= kTextSlack;
+    text_.room += kTextSlack;
+  }
   std::memcpy(place, text.data(), text.size());
   place[text.size()] = '\0';
   return place;

@@ -31,7 +31,8 @@ class RecordMemory {
   RecordMemory(const RecordMemory&) = delete;
   RecordMemory& operator=(const RecordMemory&) = delete;
 
-  // A zero-terminated copy of `text`, or null if memory ran out.
+  // A zero-terminated copy of `text`, or null if memory ran out; the 7
+  // bytes after its zero may be read.
   const char* copy(std::string_view text);
 
   // The kept copy of a target's text, made on its first request; every

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <random>
@@ -9,15 +10,31 @@
 
 #include "alloc.h"
 #include "index_invariants.h"
+#include "name_order.h"
 #include "read_index.h"
 
 namespace pairhits {
 namespace {
 
-// Owns a tree and the names its records point to.
+// The name, its zero and 6 bytes that change from call to call (with the
+// string's own zero, 7 readable bytes past the name's end): a comparison
+// that looks past a name's end sees them.
+std::string with_padding(std::string name) {
+  static unsigned calls = 0;
+  ++calls;
+  name += '\0';
+  for (unsigned i = 0; i < 6; ++i) name += static_cast<char>('a' + (calls + i) % 26);
+  return name;
+}
+
+// Owns a tree and the names its records point to. A tree of padded names
+// compares them a word at a time: its names, and those it is asked for,
+// carry the 7 readable bytes that takes.
 class Tree {
  public:
-  explicit Tree(int budget = 512) : b_(kb_init_str(budget)) {}
+  explicit Tree(int budget = 512, bool padded = false) : b_(kb_init_str(budget)) {
+    if (b_ != nullptr) b_->padded_names = padded;
+  }
   ~Tree() { kb_free_str(b_); }
   Tree(const Tree&) = delete;
   Tree& operator=(const Tree&) = delete;
@@ -25,7 +42,7 @@ class Tree {
   read_index* get() const { return b_; }
 
   bool insert(const std::string& name, std::int32_t tag = 0) {
-    names_.push_back(name);
+    names_.push_back(with_padding(name));
     elem r{names_.back().c_str(), nullptr, nullptr, tag, 0};
     elem* placed = kb_insert_str(b_, r);
     if (placed != nullptr) {
@@ -34,6 +51,8 @@ class Tree {
     }
     return placed != nullptr;
   }
+
+  elem* find(const std::string& name) const { return kb_find_str(b_, with_padding(name).c_str()); }
 
   std::vector<std::string> walk() const {
     std::vector<std::string> out;
@@ -114,27 +133,50 @@ TEST(ReadIndex, TwelfthInsertSplitsTheRoot) {
 }
 
 TEST(ReadIndex, OrdersByUnsignedBytes) {
-  Tree tree;
-  const std::vector<std::string> names{"r9", "r10", "r1", "R1", "r", "\xc3\xa9", "~", "r1\x80", "a b"};
-  for (const auto& n : names) ASSERT_TRUE(tree.insert(n));
-  EXPECT_EQ(tree.walk(), (std::vector<std::string>{"R1", "a b", "r", "r1", "r10", "r1\x80", "r9", "~",
-                                                   "\xc3\xa9"}));
-  for (const auto& n : names) {
-    elem* found = kb_find_str(tree.get(), n.c_str());
-    ASSERT_NE(found, nullptr) << n;
-    EXPECT_EQ(std::string(found->name), n);
+  for (bool padded : {false, true}) {
+    Tree tree(512, padded);
+    const std::vector<std::string> names{"r9", "r10", "r1", "R1", "r", "\xc3\xa9", "~", "r1\x80", "a b"};
+    for (const auto& n : names) ASSERT_TRUE(tree.insert(n));
+    EXPECT_EQ(tree.walk(), (std::vector<std::string>{"R1", "a b", "r", "r1", "r10", "r1\x80", "r9", "~",
+                                                     "\xc3\xa9"}));
+    for (const auto& n : names) {
+      elem* found = tree.find(n);
+      ASSERT_NE(found, nullptr) << n;
+      EXPECT_EQ(std::string(found->name), n);
+    }
+    EXPECT_EQ(tree.find("r2"), nullptr);
   }
-  EXPECT_EQ(kb_find_str(tree.get(), "r2"), nullptr);
+}
+
+// The word-at-a-time order against strcmp's, on names that differ or end at
+// every place in a word and past it, with bytes above 0x7f.
+TEST(NameOrder, WordsAgreeWithStrcmp) {
+  std::mt19937 random(7);
+  const std::string alphabet("a\x01\x7f\x80\xff", 5);
+  const auto sign = [](int v) { return (v > 0) - (v < 0); };
+  for (int round = 0; round < 20000; ++round) {
+    std::string a(random() % 20, 'x');
+    for (char& c : a) c = alphabet[random() % 2];  // mostly shared prefixes
+    std::string b = a.substr(0, random() % (a.size() + 1));
+    for (std::size_t k = random() % 12; k > 0; --k) b += alphabet[random() % alphabet.size()];
+    if (random() % 2 != 0) std::swap(a, b);
+    ASSERT_EQ(sign(WordOrder::compare(with_padding(a).c_str(), with_padding(b).c_str())),
+              sign(std::strcmp(a.c_str(), b.c_str())))
+        << "'" << a << "' against '" << b << "'";
+  }
 }
 
 // Inserts in the given order and compares every step's outcome with std::map.
-void insert_and_compare(int budget, const std::vector<int>& order) {
-  Tree tree(budget);
+// Padded trees get names with a long shared prefix, as sequencers write
+// them, so that they differ in their fourth word.
+void insert_and_compare(int budget, const std::vector<int>& order, bool padded) {
+  Tree tree(budget, padded);
   ASSERT_NE(tree.get(), nullptr);
+  const std::string prefix = padded ? "A00123:87:HJ5KXDSX2:1:" : "";
   std::map<std::string, std::int32_t> model;
   for (std::size_t step = 0; step < order.size(); ++step) {
-    std::string k = key(order[step]);
-    ASSERT_EQ(kb_find_str(tree.get(), k.c_str()), nullptr);
+    std::string k = prefix + key(order[step]);
+    ASSERT_EQ(tree.find(k), nullptr);
     ASSERT_TRUE(tree.insert(k, static_cast<std::int32_t>(step)));
     model[k] = static_cast<std::int32_t>(step);
     if (step % 97 == 0) {
@@ -146,15 +188,15 @@ void insert_and_compare(int budget, const std::vector<int>& order) {
   std::vector<std::string> expected;
   for (const auto& [k, tag] : model) {
     expected.push_back(k);
-    elem* found = kb_find_str(tree.get(), k.c_str());
+    elem* found = tree.find(k);
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->n_hits1, tag) << "lookup found the wrong record for " << k;
   }
   EXPECT_EQ(tree.walk(), expected);
   // Below every name, between two names, above every name.
-  EXPECT_EQ(kb_find_str(tree.get(), ""), nullptr);
-  EXPECT_EQ(kb_find_str(tree.get(), "r000000x"), nullptr);
-  EXPECT_EQ(kb_find_str(tree.get(), "s"), nullptr);
+  EXPECT_EQ(tree.find(""), nullptr);
+  EXPECT_EQ(tree.find(prefix + "r000000x"), nullptr);
+  EXPECT_EQ(tree.find(prefix + "s"), nullptr);
 }
 
 TEST(ReadIndex, MatchesMapForSortedReversedAndRandomInserts) {
@@ -166,15 +208,17 @@ TEST(ReadIndex, MatchesMapForSortedReversedAndRandomInserts) {
   std::shuffle(random.begin(), random.end(), std::mt19937(12345));
   for (int budget : {132, 212, 512, 4096}) {
     SCOPED_TRACE("budget " + std::to_string(budget));
-    insert_and_compare(budget, ascending);
-    insert_and_compare(budget, descending);
-    insert_and_compare(budget, random);
+    for (bool padded : {false, true}) {
+      insert_and_compare(budget, ascending, padded);
+      insert_and_compare(budget, descending, padded);
+      insert_and_compare(budget, random, padded);
+    }
   }
 }
 
 TEST(ReadIndex, BatchLookupAnswersAsSingleLookups) {
-  for (int budget : {132, 512}) {
-    Tree tree(budget);
+  for (int budget : {132, 512}) for (bool padded : {false, true}) {
+    Tree tree(budget, padded);
     std::mt19937 random(static_cast<unsigned>(budget));
     for (int i = 0; i < 3000; ++i) ASSERT_TRUE(tree.insert(key(2 * i)));  // even keys only
     for (int round = 0; round < 300; ++round) {
@@ -190,6 +234,7 @@ TEST(ReadIndex, BatchLookupAnswersAsSingleLookups) {
       }
       const char* names[kFindBatch];
       elem* found[kFindBatch];
+      for (auto& w : wanted) w = with_padding(w);
       for (int k = 0; k < count; ++k) names[k] = wanted[static_cast<std::size_t>(k)].c_str();
       kb_find_batch_str(tree.get(), names, found, count);
       for (int k = 0; k < count; ++k) {

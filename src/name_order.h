@@ -1,0 +1,45 @@
+// The read index's name order, strcmp's (byte-wise, as unsigned values),
+// two ways: through strcmp, for any names, and a word at a time, for names
+// that may be read past their end.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace pairhits {
+
+struct ByteOrder {
+  static int compare(const char* a, const char* b) { return std::strcmp(a, b); }
+};
+
+// Names may be read from their start in 8-byte words through the word that
+// holds their terminating zero: 7 bytes past it must be readable. Names that
+// share long prefixes, as sequencers' read names do, then compare without a
+// library call, 8 bytes a step.
+struct WordOrder {
+  static int compare(const char* a, const char* b) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighs = 0x8080808080808080u;
+    for (std::size_t i = 0;; i += 8) {
+      std::uint64_t x;
+      std::uint64_t y;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if constexpr (std::endian::native == std::endian::big) {
+        x = __builtin_bswap64(x);
+        y = __builtin_bswap64(y);
+      }
+      // The first byte where the names differ or a ends. A zero byte's flag
+      // may also be set above a real zero, never below one, so the lowest
+      // flag is exact.
+      const std::uint64_t stop = (x ^ y) | ((x - kOnes) & ~x & kHighs);
+      if (stop != 0) {
+        const int shift = std::countr_zero(stop) & ~7;
+        return static_cast<int>((x >> shift) & 0xff) - static_cast<int>((y >> shift) & 0xff);
+      }
+    }
+  }
+};
+
+}  // namespace pairhits
