@@ -3,7 +3,9 @@
 // a name length (1 to 4) in the next two, followed by the name's bytes (drawn
 // from a small alphabet so that names repeat). The first byte's third bit
 // has the tree compare names a word at a time; every name then carries 7
-// readable bytes after its zero, which the comparison must not look at. Operations: insert if absent,
+// readable bytes after its zero, which the comparison must not look at, and
+// each letter is written 5 times, so that names differ and end anywhere in
+// their first three words. Operations: insert if absent,
 // look up, look up a batch of the next few names. After every step the tree
 // must agree with the map; at the end the invariant checker must pass.
 #include <cstddef>
@@ -32,10 +34,11 @@ struct Cursor {
     --size;
     return true;
   }
-  std::string name(int length) {
+  // Each byte drawn stands for `width` copies of its letter.
+  std::string name(int length, std::size_t width) {
     std::string n;
     std::uint8_t b;
-    for (int i = 0; i < length && next(b); ++i) n += "aAz\x80/1"[b % 6];
+    for (int i = 0; i < length && next(b); ++i) n.append(width, "aAz\x80/1"[b % 6]);
     return n;
   }
 };
@@ -63,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   read_index* b = kb_init_str(budgets[first % 4]);
   check(b != nullptr);
   b->padded_names = (first & 4) != 0;
+  const std::size_t width = b->padded_names ? 5 : 1;
   std::deque<std::string> names;  // stable storage for the records' names
   std::map<std::string, std::int32_t> model;
 
@@ -72,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (op >> 6) {
       case 0:
       case 1: {  // insert if absent
-        std::string n = in.name(length);
+        std::string n = in.name(length, width);
         if (model.count(n) != 0) break;
         names.push_back(Padded(n).text);
         const auto tag = static_cast<std::int32_t>(model.size());
@@ -82,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 2: {  // look up
-        std::string n = in.name(length);
+        std::string n = in.name(length, width);
         elem* found = kb_find_str(b, Padded(n).c_str());
         auto it = model.find(n);
         check(it == model.end() ? found == nullptr
@@ -95,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         elem* found[kFindBatch];
         const int count = 1 + (op & 15);
         for (int k = 0; k < count; ++k) {
-          batch[k] = Padded(in.name(1 + k % 4)).text;
+          batch[k] = Padded(in.name(1 + k % 4, width)).text;
           wanted[k] = batch[k].c_str();
         }
         kb_find_batch_str(b, wanted, found, count);

@@ -23,10 +23,22 @@ void set_header(index_node* x, bool internal, std::int32_t used) {
 
 std::int32_t max_records(const read_index* b) { return 2 * b->min_degree - 1; }
 
+// How many leading bytes a name sought shares with the names that bound the
+// subtree being searched, the greatest name below it and the least above.
+// Every name in that subtree shares the smaller count with the name sought
+// (the names between two that agree on k bytes agree on them too), so
+// comparisons may skip those bytes.
+struct bounds {
+  std::size_t below = 0;
+  std::size_t above = 0;
+  std::size_t known() const { return below < above ? below : above; }
+};
+
 // Index of the last record whose name is at most `name` (-1 if none), and
-// whether that record's name equals it.
+// whether that record's name equals it. `near` is narrowed to the child
+// that the index leads to.
 template <typename Order>
-std::int32_t search_node(index_node* x, const char* name, bool& match) {
+std::int32_t search_node(index_node* x, const char* name, bool& match, bounds& near) {
   match = false;
   std::int32_t n = node_records_used(x);
   if (n == 0) return -1;
@@ -39,12 +51,15 @@ std::int32_t search_node(index_node* x, const char* name, bool& match) {
   bool hi_equal = false;  // whether record hi, once compared, equalled the name
   while (lo < hi) {
     std::int32_t mid = (lo + hi) >> 1;
-    int order = Order::compare(rec[mid].name, name);
+    std::size_t shared;
+    int order = Order::compare(rec[mid].name, name, near.known(), shared);
     if (order < 0) {
       lo = mid + 1;
+      near.below = shared;
     } else {
       hi = mid;
       hi_equal = order == 0;
+      near.above = shared;
     }
   }
   if (lo == n) return n - 1;
@@ -101,9 +116,10 @@ namespace {
 template <typename Order>
 elem* find(read_index* b, const char* name) {
   index_node* x = b->root;
+  bounds near;
   for (;;) {
     bool match = false;
-    std::int32_t i = search_node<Order>(x, name, match);
+    std::int32_t i = search_node<Order>(x, name, match, near);
     if (match) return &node_records(x)[i];
     if (!node_is_internal(x)) return nullptr;
     x = node_children(b, x)[i + 1];
@@ -119,10 +135,11 @@ struct batch_search {
   std::int32_t mid;  // record being fetched for comparison, or -1
   bool hi_equal;
   bool entered;      // whether lo and hi are set up for node
+  bounds near;       // carried from node to node
 };
 
 void enter_node(batch_search& q, index_node* x, std::size_t node_bytes) {
-  q = {x, 0, 0, -1, false, false};
+  q = {x, 0, 0, -1, false, false, q.near};
   const char* bytes = reinterpret_cast<const char*>(x);
   for (std::size_t offset = 0; offset < node_bytes; offset += 64) __builtin_prefetch(bytes + offset);
 }
@@ -138,12 +155,15 @@ bool step(const read_index* b, batch_search& q, const char* name, elem*& found, 
     q.hi = node_records_used(q.node);
     if (node_is_internal(q.node)) __builtin_prefetch(node_children(b, q.node));
   } else if (q.mid >= 0) {
-    const int order = Order::compare(rec[q.mid].name, name);
+    std::size_t shared;
+    const int order = Order::compare(rec[q.mid].name, name, q.near.known(), shared);
     if (order < 0) {
       q.lo = q.mid + 1;
+      q.near.below = shared;
     } else {
       q.hi = q.mid;
       q.hi_equal = order == 0;
+      q.near.above = shared;
     }
   }
   if (q.lo < q.hi) {
@@ -171,6 +191,7 @@ void find_batch(read_index* b, const char* const* names, elem** found, int count
   batch_search s[kFindBatch];
   const std::size_t node_bytes = kRecordOffset + static_cast<std::size_t>(max_records(b)) * sizeof(elem);
   for (int k = 0; k < count; ++k) {
+    s[k].near = bounds{};
     enter_node(s[k], b->root, node_bytes);
     found[k] = nullptr;
   }
@@ -238,18 +259,26 @@ elem* insert(read_index* b, const elem& record) {
 
   index_node* x = b->root;
   bool match = false;
+  bounds near;
   while (node_is_internal(x)) {
-    std::int32_t ci = search_node<Order>(x, record.name, match) + 1;
+    std::int32_t ci = search_node<Order>(x, record.name, match, near) + 1;
     index_node* child = node_children(b, x)[ci];
     if (node_records_used(child) == full) {
       if (!__kb_split_str(b, x, ci, child)) return nullptr;
-      if (Order::compare(record.name, node_records(x)[ci].name) > 0) ++ci;
+      // The name moved up lies between the child's bounds: it becomes one of them.
+      std::size_t shared;
+      if (Order::compare(record.name, node_records(x)[ci].name, near.known(), shared) > 0) {
+        ++ci;
+        near.below = shared;
+      } else {
+        near.above = shared;
+      }
     }
     x = node_children(b, x)[ci];
   }
 
   const std::int32_t n = node_records_used(x);
-  const std::int32_t i = search_node<Order>(x, record.name, match);
+  const std::int32_t i = search_node<Order>(x, record.name, match, near);
   elem* rec = node_records(x);
   if (i != n - 1) {
     std::memmove(rec + i + 2, rec + i + 1, static_cast<std::size_t>(n - 1 - i) * sizeof(elem));
