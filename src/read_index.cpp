@@ -44,8 +44,10 @@ std::int32_t search_node(index_node* x, const char* name, bool& match, bounds& n
   if (n == 0) return -1;
   const elem* rec = node_records(x);
   // The names live elsewhere in memory and the search reads several of them
-  // one after the other: start fetching them all at once.
-  for (std::int32_t k = 0; k < n; ++k) __builtin_prefetch(rec[k].name);
+  // one after the other: start fetching them all at once, from the first
+  // word a comparison reads.
+  const std::size_t first_read = near.known() & ~std::size_t{7};
+  for (std::int32_t k = 0; k < n; ++k) __builtin_prefetch(rec[k].name + first_read);
   std::int32_t lo = 0;
   std::int32_t hi = n;
   bool hi_equal = false;  // whether record hi, once compared, equalled the name
@@ -168,7 +170,7 @@ bool step(const read_index* b, batch_search& q, const char* name, elem*& found, 
   }
   if (q.lo < q.hi) {
     q.mid = (q.lo + q.hi) >> 1;
-    __builtin_prefetch(rec[q.mid].name);
+    __builtin_prefetch(rec[q.mid].name + (q.near.known() & ~std::size_t{7}));
     return true;
   }
   // The node is searched: as in search_node, record lo matches if the last
