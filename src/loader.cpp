@@ -85,6 +85,7 @@ int Loader::mark_runs(bool* first_of_run) {
     first_of_run[k] = k == 0 || !same_name(batch_[k - 1].name, p.name);
     if (first_of_run[k]) {
       p.hash = hash_bytes(p.name);
+      known_.prefetch(p.hash);
       ++runs;
     } else {
       p.hash = batch_[k - 1].hash;

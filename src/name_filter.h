@@ -23,6 +23,12 @@ class NameFilter {
     return words_ == nullptr || (words_[word_of(hash)] & bits_of(hash)) == bits_of(hash);
   }
 
+  // Starts fetching the word that may_contain(hash) reads: the filter of a
+  // large table is larger than the cache.
+  void prefetch(std::uint64_t hash) const {
+    if (words_ != nullptr) __builtin_prefetch(&words_[word_of(hash)]);
+  }
+
   // Records the hash of a name just inserted into the index; when the filter
   // gets too full it is rebuilt, larger. False if memory ran out.
   bool add(std::uint64_t hash);
