@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "alloc.h"
+#include "page_populator.h"
 
 namespace pairhits {
 
@@ -17,6 +18,14 @@ constexpr std::size_t kFirstRegion = std::size_t{256} << 10;
 // Regions double up to this size: few system calls on large tables, little
 // address space on small ones.
 constexpr std::size_t kLargestRegion = std::size_t{64} << 20;
+// What the populator is asked for at a time: with huge pages, one (asking
+// for part of one backs all of it); without, an eighth of that, so that a
+// run that ends leaves little backed and unused.
+#if defined(MADV_HUGEPAGE) && !defined(PAIRHITS_NO_HUGE_PAGES)
+constexpr std::size_t kPopulateStep = kHugePage;
+#else
+constexpr std::size_t kPopulateStep = kHugePage / 8;
+#endif
 }  // namespace
 
 struct HugeArena::region {
@@ -37,6 +46,7 @@ void advise_huge_pages(void* p, std::size_t bytes) {
 }
 
 HugeArena::~HugeArena() {
+  if (populator_ != nullptr) populator_->wait_idle();
   while (regions_ != nullptr) {
     region* next = regions_->next;
     mem_unmap(regions_, regions_->bytes);
@@ -50,7 +60,11 @@ bool HugeArena::grow(std::size_t at_least) {
     // even those inside a huge page that is already backed (it is split).
     const auto unused = (reinterpret_cast<std::uintptr_t>(next_) + kPage - 1) & ~std::uintptr_t{kPage - 1};
     const auto end = reinterpret_cast<std::uintptr_t>(regions_) + regions_->bytes;
-    if (end > unused) ::madvise(reinterpret_cast<void*>(unused), end - unused, MADV_DONTNEED);
+    if (end > unused) {
+      // Not while the populator may still be backing part of it.
+      if (populator_ != nullptr) populator_->wait_idle();
+      ::madvise(reinterpret_cast<void*>(unused), end - unused, MADV_DONTNEED);
+    }
   }
   next_region_bytes_ = next_region_bytes_ == 0 ? kFirstRegion : std::min(2 * next_region_bytes_, kLargestRegion);
   const std::size_t wanted = at_least + sizeof(region) + kPage;
@@ -65,7 +79,25 @@ bool HugeArena::grow(std::size_t at_least) {
   regions_ = r;
   next_ = static_cast<char*>(p) + sizeof(region);
   room_ = bytes - sizeof(region);
+  // The first step is for the run's own faults; the populator starts after it.
+  populated_ = reinterpret_cast<std::uintptr_t>(p) + std::min(bytes, kPopulateStep);
+  populate_at_ = populated_ - kPopulateStep / 4;
   return true;
+}
+
+// Once the run comes within a quarter of a step of the memory asked for so
+// far, the next step is asked for: the populator has that quarter's time to
+// back it, and a run that ends there leaves that much backed and unused.
+void HugeArena::populate_ahead() {
+  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(regions_) + regions_->bytes;
+  if (populated_ >= end) {
+    populate_at_ = UINTPTR_MAX;
+    return;
+  }
+  const std::uintptr_t step = std::min<std::uintptr_t>(kPopulateStep, end - populated_);
+  populator_->populate(reinterpret_cast<void*>(populated_), step);
+  populated_ += step;
+  populate_at_ = populated_ - kPopulateStep / 4;
 }
 
 void* HugeArena::take(std::size_t bytes, std::size_t align) {
@@ -77,6 +109,7 @@ void* HugeArena::take(std::size_t bytes, std::size_t align) {
   char* place = next_ + pad;
   next_ = place + bytes;
   room_ -= pad + bytes;
+  if (populator_ != nullptr && reinterpret_cast<std::uintptr_t>(next_) >= populate_at_) populate_ahead();
   return place;
 }
 

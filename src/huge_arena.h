@@ -8,11 +8,18 @@
 // onwards, so what the run holds beyond its needs is at most the rest of
 // one huge page per arena. Where the system gives no huge pages (or the
 // build turns the advice off), the regions are plain pages.
+//
+// Given a page populator, the arena has the memory just ahead of what it
+// hands out backed on the populator's thread: the run then seldom waits for
+// the kernel to allocate and zero a page.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace pairhits {
+
+class PagePopulator;  // page_populator.h
 
 class HugeArena {
  public:
@@ -25,11 +32,20 @@ class HugeArena {
   // 4096), or null if memory ran out.
   void* take(std::size_t bytes, std::size_t align);
 
+  // From now on, the memory just ahead of what take hands out is backed by
+  // `populator`, which must outlive the arena.
+  void populate_with(PagePopulator* populator) { populator_ = populator; }
+
  private:
   struct region;
   bool grow(std::size_t at_least);
 
+  void populate_ahead();
+
+  PagePopulator* populator_ = nullptr;
   region* regions_ = nullptr;  // newest first
+  std::uintptr_t populated_ = 0;    // the current region is asked to be backed up to here
+  std::uintptr_t populate_at_ = 0;  // the next step is asked for once next_ reaches here
   char* next_ = nullptr;
   std::size_t room_ = 0;
   std::size_t next_region_bytes_ = 0;

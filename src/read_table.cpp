@@ -9,7 +9,11 @@ constexpr int kNodeBudget = 512;  // bytes a node may take: t = 6
 ReadTable::ReadTable() : index_(kb_init_str(kNodeBudget)) {
   // The names stored come from the record memory and those looked up from
   // the reader's buffer, both readable past their end.
-  if (index_ != nullptr) index_->padded_names = true;
+  if (index_ != nullptr) {
+    index_->padded_names = true;
+    index_->nodes.populate_with(&populator_);
+  }
+  memory_.populate_with(&populator_);
 }
 
 ReadTable::~ReadTable() {

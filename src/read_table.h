@@ -5,6 +5,7 @@
 #pragma once
 
 #include "blast_parser.h"
+#include "page_populator.h"
 #include "read_index.h"
 #include "record_memory.h"
 
@@ -57,6 +58,8 @@ class ReadTable {
   void lists_released() { lists_released_ = true; }
 
  private:
+  // Declared first, so that it outlives the arenas it serves.
+  PagePopulator populator_;
   read_index* index_;
   RecordMemory memory_;
   bool lists_released_ = false;

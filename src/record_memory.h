@@ -31,6 +31,9 @@ class RecordMemory {
   RecordMemory(const RecordMemory&) = delete;
   RecordMemory& operator=(const RecordMemory&) = delete;
 
+  // Backs the memory ahead on `populator`'s thread (huge_arena.h).
+  void populate_with(PagePopulator* populator) { arena_.populate_with(populator); }
+
   // A zero-terminated copy of `text`, or null if memory ran out; the 7
   // bytes after its zero may be read.
   const char* copy(std::string_view text);
