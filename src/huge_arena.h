@@ -6,8 +6,9 @@
 // Memory is only ever handed out, never given back one piece at a time:
 // all of it goes when the arena goes. A region is touched from its start
 // onwards, so what the run holds beyond its needs is at most the rest of
-// one huge page per arena. Where the system gives no huge pages (or the
-// build turns the advice off), the regions are plain pages.
+// one huge page per arena. The advice is asked for only in builds that
+// turn it on (PAIRHITS_HUGE_PAGES); otherwise, or where the system gives no
+// huge pages, the regions are plain pages.
 //
 // Given a page populator, the arena has the memory just ahead of what it
 // hands out backed on the populator's thread: the run then seldom waits for
