@@ -2,6 +2,7 @@
 // targets, the name filter, the lists' tables and the memos.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -20,17 +21,23 @@ inline std::uint64_t low_bytes(std::size_t n) {
   return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
 }
 
+// 8 bytes as a word with byte 0 lowest, whatever the machine's byte order,
+// so that the low n bytes of the word are the first n bytes.
+inline std::uint64_t load_word(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
 // The first min(size, 8) bytes of a text as a word (byte 0 lowest), the rest
 // zero. A padded view is one load and a mask; a plain text needs a copy of
 // unknown size, which stalls the load that follows it.
-inline std::uint64_t head_word(padded_view v) {
-  std::uint64_t word;
-  std::memcpy(&word, v.data(), 8);
-  return word & low_bytes(v.size());
-}
+inline std::uint64_t head_word(padded_view v) { return load_word(v.data()) & low_bytes(v.size()); }
 inline std::uint64_t head_word(std::string_view text) {
   std::uint64_t word = 0;
   std::memcpy(&word, text.data(), text.size() < 8 ? text.size() : 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
   return word;
 }
 
