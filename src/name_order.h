@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "hashing.h"
+
 namespace pairhits {
 
 // Both orders also say how many leading bytes the names share, and may be
@@ -30,14 +32,8 @@ struct WordOrder {
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
     constexpr std::uint64_t kHighs = 0x8080808080808080u;
     for (std::size_t i = known & ~std::size_t{7};; i += 8) {
-      std::uint64_t x;
-      std::uint64_t y;
-      std::memcpy(&x, a + i, 8);
-      std::memcpy(&y, b + i, 8);
-      if constexpr (std::endian::native == std::endian::big) {
-        x = __builtin_bswap64(x);
-        y = __builtin_bswap64(y);
-      }
+      const std::uint64_t x = load_word(a + i);
+      const std::uint64_t y = load_word(b + i);
       // The first byte where the names differ or a ends. A zero byte's flag
       // may also be set above a real zero, never below one, so the lowest
       // flag is exact.
