@@ -58,6 +58,7 @@ TEST(ParseBlastLine, FieldsNamesAndMates) {
       {"", 1, false, 1, "", "", 0, 0},
       {"\t\t\t", 1, false, 1, "", "", 0, 0},
       {"x/2\tb\tc\td\te\tf\tg\th", 1, false, 2, "", "", 0, 0},
+      {"x/2\tb\tc\td\te\tf\tg\th\t", 1, false, 2, "", "", 0, 0},  // a TAB at the end starts no field
       {"x/2\t\tb\tc\td\te\tf\tg\t\th", 1, false, 2, "", "", 0, 0},  // empty columns do not count
       {"x" + rest, 2, false, 2, "", "", 0, 0},
       {"# Query: frag0/1", 2, false, 1, "", "", 0, 0},
