@@ -20,6 +20,8 @@ struct ByteOrder {
     shared = 0;
     return std::strcmp(a, b);
   }
+  // Where in a name a comparison starts reading.
+  static std::size_t first_read(std::size_t /*known*/) { return 0; }
 };
 
 // Names may be read from their start in 8-byte words through the word that
@@ -28,10 +30,12 @@ struct ByteOrder {
 // library call, 8 bytes a step, from the word that holds the first byte
 // not known to be shared.
 struct WordOrder {
+  static std::size_t first_read(std::size_t known) { return known & ~std::size_t{7}; }
+
   static int compare(const char* a, const char* b, std::size_t known, std::size_t& shared) {
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
     constexpr std::uint64_t kHighs = 0x8080808080808080u;
-    for (std::size_t i = known & ~std::size_t{7};; i += 8) {
+    for (std::size_t i = first_read(known);; i += 8) {
       const std::uint64_t x = load_word(a + i);
       const std::uint64_t y = load_word(b + i);
       // The first byte where the names differ or a ends. A zero byte's flag

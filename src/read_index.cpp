@@ -34,6 +34,20 @@ struct bounds {
   std::size_t known() const { return below < above ? below : above; }
 };
 
+// Compares a stored name with the name sought, and narrows the bounds to
+// the side of the stored name where the sought one lies.
+template <typename Order>
+int compare_within(bounds& near, const char* stored, const char* name) {
+  std::size_t shared;
+  const int order = Order::compare(stored, name, near.known(), shared);
+  if (order < 0) {
+    near.below = shared;
+  } else {
+    near.above = shared;
+  }
+  return order;
+}
+
 // Index of the last record whose name is at most `name` (-1 if none), and
 // whether that record's name equals it. `near` is narrowed to the child
 // that the index leads to.
@@ -46,22 +60,19 @@ std::int32_t search_node(index_node* x, const char* name, bool& match, bounds& n
   // The names live elsewhere in memory and the search reads several of them
   // one after the other: start fetching them all at once, from the first
   // word a comparison reads.
-  const std::size_t first_read = near.known() & ~std::size_t{7};
+  const std::size_t first_read = Order::first_read(near.known());
   for (std::int32_t k = 0; k < n; ++k) __builtin_prefetch(rec[k].name + first_read);
   std::int32_t lo = 0;
   std::int32_t hi = n;
   bool hi_equal = false;  // whether record hi, once compared, equalled the name
   while (lo < hi) {
     std::int32_t mid = (lo + hi) >> 1;
-    std::size_t shared;
-    int order = Order::compare(rec[mid].name, name, near.known(), shared);
+    const int order = compare_within<Order>(near, rec[mid].name, name);
     if (order < 0) {
       lo = mid + 1;
-      near.below = shared;
     } else {
       hi = mid;
       hi_equal = order == 0;
-      near.above = shared;
     }
   }
   if (lo == n) return n - 1;
@@ -157,20 +168,17 @@ bool step(const read_index* b, batch_search& q, const char* name, elem*& found, 
     q.hi = node_records_used(q.node);
     if (node_is_internal(q.node)) __builtin_prefetch(node_children(b, q.node));
   } else if (q.mid >= 0) {
-    std::size_t shared;
-    const int order = Order::compare(rec[q.mid].name, name, q.near.known(), shared);
+    const int order = compare_within<Order>(q.near, rec[q.mid].name, name);
     if (order < 0) {
       q.lo = q.mid + 1;
-      q.near.below = shared;
     } else {
       q.hi = q.mid;
       q.hi_equal = order == 0;
-      q.near.above = shared;
     }
   }
   if (q.lo < q.hi) {
     q.mid = (q.lo + q.hi) >> 1;
-    __builtin_prefetch(rec[q.mid].name + (q.near.known() & ~std::size_t{7}));
+    __builtin_prefetch(rec[q.mid].name + Order::first_read(q.near.known()));
     return true;
   }
   // The node is searched: as in search_node, record lo matches if the last
@@ -268,13 +276,7 @@ elem* insert(read_index* b, const elem& record) {
     if (node_records_used(child) == full) {
       if (!__kb_split_str(b, x, ci, child)) return nullptr;
       // The name moved up lies between the child's bounds: it becomes one of them.
-      std::size_t shared;
-      if (Order::compare(record.name, node_records(x)[ci].name, near.known(), shared) > 0) {
-        ++ci;
-        near.below = shared;
-      } else {
-        near.above = shared;
-      }
+      if (compare_within<Order>(near, node_records(x)[ci].name, record.name) < 0) ++ci;
     }
     x = node_children(b, x)[ci];
   }

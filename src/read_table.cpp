@@ -7,9 +7,9 @@ constexpr int kNodeBudget = 512;  // bytes a node may take: t = 6
 }  // namespace
 
 ReadTable::ReadTable() : index_(kb_init_str(kNodeBudget)) {
-  // The names stored come from the record memory and those looked up from
-  // the reader's buffer, both readable past their end.
   if (index_ != nullptr) {
+    // The names stored come from the record memory and those looked up
+    // from the reader's buffer, both readable past their end.
     index_->padded_names = true;
     index_->nodes.populate_with(&populator_);
   }
