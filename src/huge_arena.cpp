@@ -81,7 +81,6 @@ bool HugeArena::grow(std::size_t at_least) {
   room_ = bytes - sizeof(region);
   // The first step is for the run's own faults; the populator starts after it.
   populated_ = reinterpret_cast<std::uintptr_t>(p) + std::min(bytes, kPopulateStep);
-  populate_at_ = populated_ - kPopulateStep / 4;
   return true;
 }
 
@@ -90,14 +89,10 @@ bool HugeArena::grow(std::size_t at_least) {
 // back it, and a run that ends there leaves that much backed and unused.
 void HugeArena::populate_ahead() {
   const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(regions_) + regions_->bytes;
-  if (populated_ >= end) {
-    populate_at_ = UINTPTR_MAX;
-    return;
-  }
+  if (populated_ >= end) return;
   const std::uintptr_t step = std::min<std::uintptr_t>(kPopulateStep, end - populated_);
   populator_->populate(reinterpret_cast<void*>(populated_), step);
   populated_ += step;
-  populate_at_ = populated_ - kPopulateStep / 4;
 }
 
 void* HugeArena::take(std::size_t bytes, std::size_t align) {
@@ -109,7 +104,9 @@ void* HugeArena::take(std::size_t bytes, std::size_t align) {
   char* place = next_ + pad;
   next_ = place + bytes;
   room_ -= pad + bytes;
-  if (populator_ != nullptr && reinterpret_cast<std::uintptr_t>(next_) >= populate_at_) populate_ahead();
+  if (populator_ != nullptr && reinterpret_cast<std::uintptr_t>(next_) + kPopulateStep / 4 >= populated_) {
+    populate_ahead();
+  }
   return place;
 }
 

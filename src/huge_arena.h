@@ -45,8 +45,7 @@ class HugeArena {
 
   PagePopulator* populator_ = nullptr;
   region* regions_ = nullptr;  // newest first
-  std::uintptr_t populated_ = 0;    // the current region is asked to be backed up to here
-  std::uintptr_t populate_at_ = 0;  // the next step is asked for once next_ reaches here
+  std::uintptr_t populated_ = 0;  // the current region is asked to be backed up to here
   char* next_ = nullptr;
   std::size_t room_ = 0;
   std::size_t next_region_bytes_ = 0;
