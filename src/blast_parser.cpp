@@ -75,11 +75,11 @@ bool report(ReadTable& table, ReportWriter& out) {
   };
   const bool written = walk_ahead(table.index(), touch, [&](elem& r) {
     // Targets are distinct within a list: each of mate 1's has one partner at most.
-    std::string_view name;  // measured at the first pair
+    std::string_view name;  // measured at the first pair (no data until then)
     for (std::int32_t i = 0; i < r.n_hits1; ++i) {
       const std::int32_t j = find_target(r.hits2, r.n_hits2, r.hits1[i].target);
       if (j < 0) continue;
-      if (name.empty()) name = r.name;
+      if (name.data() == nullptr) name = r.name;
       out.line(name, r.hits1[i], r.hits2[j]);
     }
     free_elem(r, table.memory());
