@@ -35,10 +35,9 @@ inline std::uint64_t load_word(const char* p) {
 // unknown size, which stalls the load that follows it.
 inline std::uint64_t head_word(padded_view v) { return load_word(v.data()) & low_bytes(v.size()); }
 inline std::uint64_t head_word(std::string_view text) {
-  std::uint64_t word = 0;
-  std::memcpy(&word, text.data(), text.size() < 8 ? text.size() : 8);
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-  return word;
+  char bytes[8] = {};
+  std::memcpy(bytes, text.data(), text.size() < 8 ? text.size() : 8);
+  return load_word(bytes);
 }
 
 // The two odd multipliers of a well-tested 64-bit finalizer (MurmurHash3's).
