@@ -1,6 +1,8 @@
 #include "part_files.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,11 +25,14 @@ constexpr std::size_t kMaxBuffer = 256 << 10;
 // writer writes: with few parts the split fills one in about as long as a
 // write takes, and a few in hand absorb the variations.
 constexpr std::size_t kSpareBuffers = 8;
+// Below this share per part the page-by-page allocation costs too little to matter.
+constexpr unsigned long long kMinReserve = 64 << 10;
 }  // namespace
 
-PartFiles::PartFiles(const std::string& dir, int parts)
+PartFiles::PartFiles(const std::string& dir, int parts, unsigned long long expected_bytes)
     : dir_(dir), parts_(parts),
       room_(std::clamp(kAllBuffers / static_cast<std::size_t>(parts), kMinBuffer, kMaxBuffer)),
+      expected_(expected_bytes),
       fds_(static_cast<std::size_t>(parts), -1), used_(static_cast<std::size_t>(parts), 0),
       current_(static_cast<std::size_t>(parts), nullptr) {
   const std::size_t count = static_cast<std::size_t>(parts) + kSpareBuffers;
@@ -46,7 +51,9 @@ PartFiles::PartFiles(const std::string& dir, int parts)
 PartFiles::~PartFiles() {
   stop_writer();
   for (int fd : fds_) {
-    if (fd >= 0) ::close(fd);
+    if (fd < 0) continue;
+    give_back_reserve(fd);
+    ::close(fd);
   }
   mem_free(buffers_);
 }
@@ -63,6 +70,7 @@ bool PartFiles::create() {
       ::close(fd);
     }
   }
+  if (keep_open_) reserve();
   if (!start_quiet_thread(writer_, [this] { write_queued(); })) return fail(-1, EAGAIN);
   return true;
 }
@@ -87,7 +95,8 @@ bool PartFiles::finish() {
   if (failed_) return false;
   for (int p = 0; p < parts_; ++p) {
     int& fd = fds_[static_cast<std::size_t>(p)];
-    if (fd >= 0 && ::close(fd) != 0) return fail(p, errno);
+    if (fd < 0) continue;
+    if (!give_back_reserve(fd) || ::close(fd) != 0) return fail(p, errno);
     fd = -1;
   }
   return true;
@@ -157,6 +166,35 @@ bool PartFiles::write_out(int part, const char* data, std::size_t n) {
   const int error = errno;
   if (opened && ::close(fd) != 0 && ok) return fail(part, errno);
   return ok || fail(part, error);
+}
+
+// A hint only: where a reservation fails (a folder nearly full, a file
+// system without it), every one is given back, so that the folder holds
+// what it would have held without. Not on tmpfs, where reserving only
+// zeroes the pages before they are written.
+void PartFiles::reserve() {
+#ifdef FALLOC_FL_KEEP_SIZE
+  const unsigned long long share = expected_ / static_cast<unsigned long long>(parts_);
+  struct statfs fs;
+  if (share < kMinReserve || ::fstatfs(fds_[0], &fs) != 0 || fs.f_type == TMPFS_MAGIC) return;
+  const off_t each = static_cast<off_t>(share + share / 16);  // hashing spreads names only about evenly
+  reserved_ = true;
+  for (int p = 0; p < parts_; ++p) {
+    if (::fallocate(fds_[static_cast<std::size_t>(p)], FALLOC_FL_KEEP_SIZE, 0, each) != 0) {
+      for (int q = 0; q <= p; ++q) give_back_reserve(fds_[static_cast<std::size_t>(q)]);
+      reserved_ = false;
+      return;
+    }
+  }
+#endif
+}
+
+// Frees the reserved blocks past what was written (truncating a file to its
+// own size drops them).
+bool PartFiles::give_back_reserve(int fd) {
+  if (!reserved_) return true;
+  const off_t size = ::lseek(fd, 0, SEEK_CUR);
+  return size >= 0 && ::ftruncate(fd, size) == 0;
 }
 
 // Called by the writer, or by the split while the writer is idle or not

@@ -13,6 +13,7 @@
 #include "readline.h"
 #include "report_writer.h"
 #include "split_stats.h"
+#include "table_source.h"
 
 namespace pairhits {
 
@@ -97,7 +98,15 @@ load_status split_one(LineReader& reader, int table, splitter_state& s, const vo
 
 int split_tables(const table_input* tables, std::size_t count, const std::string& dir, int parts, int err_fd,
                  const volatile std::sig_atomic_t* stop) {
-  PartFiles files(dir, parts);
+  // Plain tables on disk tell how much the parts will hold; for the others
+  // the parts grow as they are written.
+  unsigned long long expected = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    unsigned long long bytes = 0;
+    bool compressed = false;
+    if (regular_table_size(tables[i].fd, bytes, compressed) && !compressed) expected += bytes;
+  }
+  PartFiles files(dir, parts, expected);
   if (!files.create()) {
     write_error_with_reason(err_fd, "cannot make the part tables", files.error().c_str());
     return 1;

@@ -4,7 +4,6 @@
 // reports into the report of one run; the work folder is removed whatever
 // happens, and a signal stops the parts and ends the run with 128 + its number.
 #include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,13 +66,11 @@ double available_memory() {
 int default_parts(const OpenTables& tables, int jobs) {
   double need = 0;
   for (std::size_t i = 0; i < tables.size(); ++i) {
-    const int fd = tables.data()[i].fd;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) continue;  // standard input, a pipe: size unknown
-    unsigned char head[4];
-    const ssize_t n = ::pread(fd, head, sizeof head, 0);  // leaves the read offset alone
-    const bool compressed = n > 0 && starts_compressed(head, static_cast<std::size_t>(n));
-    need += static_cast<double>(st.st_size) * kMemoryPerByte * (compressed ? kCompressedRatio : 1.0);
+    unsigned long long bytes = 0;
+    bool compressed = false;
+    // Standard input, a pipe: size unknown.
+    if (!regular_table_size(tables.data()[i].fd, bytes, compressed)) continue;
+    need += static_cast<double>(bytes) * kMemoryPerByte * (compressed ? kCompressedRatio : 1.0);
   }
   const double usable = available_memory() * kUsableShare;
   double parts = jobs;

@@ -1,6 +1,7 @@
 #include "table_source.h"
 
 #include <isa-l/igzip_lib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zstd.h>
 
@@ -27,6 +28,16 @@ bool starts_with(const unsigned char* p, std::size_t n, const unsigned char (&ma
 
 bool starts_compressed(const unsigned char* head, std::size_t n) {
   return starts_with(head, n, kGzipMagic) || starts_with(head, n, kZstdMagic);
+}
+
+bool regular_table_size(int fd, unsigned long long& bytes, bool& compressed) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  unsigned char head[kSniffBytes];
+  const ssize_t n = ::pread(fd, head, sizeof head, 0);
+  bytes = static_cast<unsigned long long>(st.st_size);
+  compressed = n > 0 && starts_compressed(head, static_cast<std::size_t>(n));
+  return true;
 }
 
 struct TableSource::gzip_state {

@@ -14,6 +14,11 @@ class Progress;
 // Whether the first `n` bytes of a table are those of gzip or zstd data.
 bool starts_compressed(const unsigned char* head, std::size_t n);
 
+// The size of a table that is a regular file, and whether it is compressed;
+// false for standard input, a pipe, or a file that cannot be examined. The
+// descriptor's read offset is left alone.
+bool regular_table_size(int fd, unsigned long long& bytes, bool& compressed);
+
 class TableSource {
  public:
   // Reads from an open descriptor, which the caller keeps owning. Bytes
