@@ -139,6 +139,8 @@ int run_parts(const char* program, const std::string& dir, int parts, int jobs, 
         write_message(err_fd, text);
         return 1;
       }
+      // Done with: its disk space and page cache go to the parts still to run.
+      ::unlink(part_path(dir, done.part).c_str());
     }
   }
   return 0;

@@ -13,7 +13,8 @@ namespace pairhits {
 // that fails, stops the others and writes that part's messages and a line
 // naming it on `err_fd`; returns 1. Returns -1, with every part stopped,
 // once *stop is set; 0 when every part succeeded (their messages, which
-// the merge gives for the whole, are dropped).
+// the merge gives for the whole, are dropped). A part's table is removed
+// as soon as its run has succeeded.
 int run_parts(const char* program, const std::string& dir, int parts, int jobs, int err_fd,
               const volatile std::sig_atomic_t* stop);
 
