@@ -36,10 +36,10 @@ PartFiles::PartFiles(const std::string& dir, int parts, unsigned long long expec
       fds_(static_cast<std::size_t>(parts), -1), used_(static_cast<std::size_t>(parts), 0),
       current_(static_cast<std::size_t>(parts), nullptr) {
   const std::size_t count = static_cast<std::size_t>(parts) + kSpareBuffers;
-  buffers_ = static_cast<char*>(mem_alloc(room_ * count));
+  buffers_ = static_cast<char*>(mem_alloc((room_ + kCopySlack) * count));
   if (buffers_ == nullptr) return;
   for (std::size_t b = 0; b < count; ++b) {
-    char* buffer = buffers_ + b * room_;
+    char* buffer = buffers_ + b * (room_ + kCopySlack);
     if (b < current_.size()) {
       current_[b] = buffer;
     } else {
@@ -83,6 +83,17 @@ bool PartFiles::put(int part, const char* data, std::size_t n) {
     return wait_until_written() && write_out(part, data, n);
   }
   std::memcpy(buffer_of(part) + used, data, n);
+  used += n;
+  return true;
+}
+
+bool PartFiles::put_line(int part, padded_view line) {
+  const std::size_t n = line.size() + 1;
+  std::size_t& used = used_[static_cast<std::size_t>(part)];
+  if (n > room_ - used) return put(part, line.data(), n);
+  char* to = buffer_of(part) + used;
+  const char* from = line.data();
+  for (std::size_t i = 0; i < n; i += kCopySlack) std::memcpy(to + i, from + i, kCopySlack);
   used += n;
   return true;
 }

@@ -21,7 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "read_ahead.h"
+
 namespace pairhits {
+
+inline constexpr std::size_t kCopySlack = 32;
+static_assert(kCopySlack < kReadAhead);
 
 class PartFiles {
  public:
@@ -37,6 +42,10 @@ class PartFiles {
 
   // Adds n bytes to part `part`; false once any write has failed.
   bool put(int part, const char* data, std::size_t n);
+  // Adds a line and the byte after it (its end) to part `part`, copied in
+  // fixed steps that may run past the end: the line's padding and the
+  // buffer's slack take what goes beyond.
+  bool put_line(int part, padded_view line);
 
   // Writes out every buffer, stops the writer and closes every file.
   bool finish();

@@ -89,7 +89,7 @@ load_status split_one(LineReader& reader, int table, splitter_state& s, const vo
       return load_status::write_failed;
     }
     line.data()[line.size()] = '\n';  // the reader's zero after the line
-    if (!s.files.put(p, line.data(), line.size() + 1)) return load_status::write_failed;
+    if (!s.files.put_line(p, line)) return load_status::write_failed;
     if (stop != nullptr && *stop != 0) return load_status::stopped;
   }
 }
