@@ -25,6 +25,10 @@ constexpr std::size_t kMaxBuffer = 256 << 10;
 // writer writes: with few parts the split fills one in about as long as a
 // write takes, and a few in hand absorb the variations.
 constexpr std::size_t kSpareBuffers = 8;
+// Bytes a line's copy takes at a time; each buffer has as many to spare
+// after its room, and a line's padding covers what the copy reads past it.
+constexpr std::size_t kCopySlack = 32;
+static_assert(kCopySlack < kReadAhead);
 // Below this share per part the page-by-page allocation costs too little to matter.
 constexpr unsigned long long kMinReserve = 64 << 10;
 }  // namespace

@@ -25,9 +25,6 @@
 
 namespace pairhits {
 
-inline constexpr std::size_t kCopySlack = 32;
-static_assert(kCopySlack < kReadAhead);
-
 class PartFiles {
  public:
   // `expected_bytes`: what all parts together will likely hold, 0 if unknown.
@@ -69,7 +66,6 @@ class PartFiles {
   bool fail(int part, int error_number);
   void reserve();
   bool give_back_reserve(int fd);
-
 
   std::string dir_;
   int parts_;
