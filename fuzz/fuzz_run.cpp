@@ -5,7 +5,9 @@
 //   0x01: the second byte makes memory run out after that many allocations,
 //         to fuzz the failure paths too;
 //   0x02, 0x03: the rest is fed gzip-compressed or zstd-compressed, so the
-//         decompressing reader sees every table the plain one does.
+//         decompressing reader sees every table the plain one does;
+//   0x04: the rest is read many lines at a time, as pairhits-split reads,
+//         and each line's scan must agree with check_hit_line on it.
 // Other inputs may themselves start like gzip or zstd data: the decoders
 // must then reject or decode whatever follows.
 #include <fcntl.h>
@@ -21,6 +23,8 @@
 
 #include "alloc.h"
 #include "blast_parser.h"
+#include "hit_splitter.h"
+#include "readline.h"
 
 namespace {
 
@@ -51,10 +55,50 @@ bool starts_compressed(const std::uint8_t* data, std::size_t size) {
          (size >= 4 && data[0] == 0x28 && data[1] == 0xb5 && data[2] == 0x2f && data[3] == 0xfd);
 }
 
+// Scans the lines of `text` a few at a time where the reader gives them
+// many at a time, and aborts where a line's verdict, name or mate differs
+// from what check_hit_line gives, with the mate carried alike.
+void compare_scans(std::string_view text) {
+  using namespace pairhits;
+  LineReader reader(text, 4096, 4096);
+  std::int32_t scan_mate = 0;
+  std::int32_t check_mate = 0;
+  scanned_line out[5];
+  padded_view lines;
+  while (reader.read_lines(lines) == read_result::line) {
+    if (lines.size() == 0) {  // a line with a CR end, or the last one without an end
+      padded_view line;
+      if (reader.readline(line) != read_result::line) break;
+      hit_fields fields;
+      check_hit_line(line, fields, check_mate);
+      scan_mate = check_mate;
+      continue;
+    }
+    for (std::size_t done = 0; done < lines.size();) {
+      const padded_view rest = lines.part(done, lines.size() - done);
+      std::size_t consumed = 0;
+      const std::size_t n = scan_lines(rest, scan_mate, out, 5, consumed);
+      for (std::size_t k = 0; k < n; ++k) {
+        padded_text line(rest.part(out[k].start, out[k].size).text());
+        hit_fields fields;
+        const bool complete = check_hit_line(line.view(), fields, check_mate);
+        if (complete != out[k].complete || check_mate != out[k].mate) abort();
+        if (complete && fields.name.text() != rest.part(out[k].name_start, out[k].name_size).text()) abort();
+      }
+      if (n == 0) abort();
+      done += consumed;
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (size >= 1 && data[0] == 0x04) {
+    compare_scans(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
+    return 0;
+  }
   long allocations = -1;
   std::vector<std::uint8_t> compressed;
   if (size >= 2 && data[0] == 0x01) {

@@ -251,6 +251,117 @@ bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
   return complete_line<1>(line, f, fields, mate);
 }
 
+namespace {
+
+// Where one line's field 1 and its count of fields stand, block after block.
+struct line_scan {
+  int fields = 0;
+  bool zero = false;
+  std::size_t field1_start = kNone;
+  std::size_t field1_end = kNone;
+  bool one = false;
+  bool two = false;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+};
+
+// Takes in the bits of one line within a block at `base`: `seg` marks the
+// line's bytes there, `starts` the field starts, and the masks the rest.
+// A mark found at byte i lies in field 1 with its digit: byte i + 1 is
+// neither TAB nor LF, so it is in the field whenever byte i is.
+template <typename Masks>
+inline void take_segment(line_scan& l, std::size_t base, std::uint64_t seg, std::uint64_t starts,
+                         std::uint64_t tabs, std::uint64_t zeros, std::uint64_t slash_one,
+                         std::uint64_t slash_two, bool line_ends, int line_end) {
+  const std::uint64_t field_starts = seg & starts;
+  l.fields += Masks::count(field_starts);
+  l.zero = l.zero || (zeros & seg) != 0;
+  if (l.field1_start == line_scan::kNone) {
+    if (field_starts == 0) return;
+    l.field1_start = base + static_cast<std::size_t>(std::countr_zero(field_starts));
+  }
+  if (l.field1_end != line_scan::kNone) return;
+  std::uint64_t field1 = seg;
+  if (l.field1_start > base) field1 &= ~std::uint64_t{0} << (l.field1_start - base);
+  if (const std::uint64_t ends = tabs & field1; ends != 0) {
+    const int end = std::countr_zero(ends);
+    l.field1_end = base + static_cast<std::size_t>(end);
+    field1 &= (std::uint64_t{1} << end) - 1;
+  } else if (line_ends) {
+    l.field1_end = base + static_cast<std::size_t>(line_end);
+  }
+  l.one = l.one || (slash_one & field1) != 0;
+  l.two = l.two || (slash_two & field1) != 0;
+}
+
+template <typename Masks>
+inline std::size_t scan_lines_with(padded_view lines, std::int32_t& mate, scanned_line* out,
+                                   std::size_t max_out, std::size_t& consumed) {
+  const char* text = lines.data();
+  const std::size_t length = lines.size();
+  std::size_t count = 0;
+  std::size_t line_start = 0;
+  line_scan l;
+  std::uint64_t sep_before = 1;  // a line start counts as a field border
+  for (std::size_t base = 0; base < length && count < max_out; base += kBlock) {
+    const char* p = text + base;
+    const std::size_t n = std::min(kBlock, length - base);
+    const std::uint64_t valid = n == kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+    std::uint64_t lfs = Masks::of(p, '\n') & valid;
+    const std::uint64_t tabs = Masks::of(p, '\t') & valid;
+    const std::uint64_t zeros = Masks::of(p, '\0') & valid;
+    const std::uint64_t slashes = Masks::of(p, '/');
+    const std::uint64_t slash_one = slashes & Masks::of(p + 1, '1');
+    const std::uint64_t slash_two = slashes & Masks::of(p + 1, '2');
+    const std::uint64_t borders = tabs | lfs;
+    const std::uint64_t starts = ~borders & ((borders << 1) | sep_before) & valid;
+    sep_before = borders >> 63;
+    std::uint64_t from = ~std::uint64_t{0};  // the current line's bytes in this block start here
+    for (;;) {
+      const bool line_ends = lfs != 0;
+      const int end = line_ends ? std::countr_zero(lfs) : 64;
+      const std::uint64_t seg = line_ends ? from & ((std::uint64_t{1} << end) - 1) : from;
+      take_segment<Masks>(l, base, seg, starts, tabs, zeros, slash_one, slash_two, line_ends, end);
+      if (!line_ends) break;
+      if (l.one) mate = 1;
+      if (l.two) mate = 2;
+      const std::size_t line_end = base + static_cast<std::size_t>(end);
+      scanned_line& o = out[count++];
+      o.start = line_start;
+      o.size = line_end - line_start;
+      o.complete = l.fields >= kWanted && l.field1_start != line_scan::kNone &&
+                   l.field1_end - l.field1_start >= 2 && !l.zero;
+      o.name_start = o.complete ? l.field1_start : 0;
+      o.name_size = o.complete ? l.field1_end - l.field1_start - 2 : 0;
+      o.marked = l.one || l.two;
+      o.mate = mate;
+      line_start = line_end + 1;
+      l = line_scan{};
+      if (count == max_out) break;
+      lfs &= lfs - 1;
+      from = end == 63 ? 0 : ~std::uint64_t{0} << (end + 1);
+    }
+  }
+  consumed = line_start;
+  return count;
+}
+
+#if PAIRHITS_WIDE_MASKS
+[[gnu::target(PAIRHITS_WIDE_TARGET), gnu::flatten]] std::size_t scan_lines_wide(
+    padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out, std::size_t& consumed) {
+  return scan_lines_with<WideMasks>(lines, mate, out, max_out, consumed);
+}
+#endif
+
+}  // namespace
+
+std::size_t scan_lines(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
+                       std::size_t& consumed) {
+#if PAIRHITS_WIDE_MASKS
+  if (kHasWideMasks && wide_masks_allowed) return scan_lines_wide(lines, mate, out, max_out, consumed);
+#endif
+  return scan_lines_with<NarrowMasks>(lines, mate, out, max_out, consumed);
+}
+
 bool use_wide_masks(bool allowed) {
 #if PAIRHITS_WIDE_MASKS
   wide_masks_allowed = allowed;

@@ -38,6 +38,26 @@ bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bo
 // fields after the first are counted, not located.
 bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate);
 
+// A line that scan_lines found, by offsets into the lines it was given.
+struct scanned_line {
+  std::size_t start;
+  std::size_t size;        // without its LF
+  std::size_t name_start;  // the name, when complete (as check_hit_line gives it)
+  std::size_t name_size;
+  std::int32_t mate;       // the mate after the line
+  bool complete;
+  bool marked;
+};
+
+// check_hit_line's verdict, name, `marked` and mate for each of the lines
+// in `lines`, which must all end in LF and hold no CR (LineReader::read_lines
+// gives such views), from the first, at most `max_out` of them. Returns how
+// many were scanned, with `consumed` set to the bytes they take. The blocks
+// of 64 bytes are compared once for all the lines in them, instead of line
+// by line after a search for each line's end.
+std::size_t scan_lines(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
+                       std::size_t& consumed);
+
 // Whether the splitter may compare 256 bits at a time on processors that
 // can (AVX2); it may unless told otherwise. Returns whether it now does.
 // Tests turn it off to check the 128-bit way on such processors.

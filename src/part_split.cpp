@@ -53,43 +53,102 @@ struct splitter_state {
   }
 };
 
+// Lines scanned at once: their results take 12 KiB.
+constexpr std::size_t kScanBatch = 256;
+
+// Puts one line, whose check said `complete` and gave `fields` (the name
+// and `marked`, or all of them while the default-columns check runs), into
+// its part; s.mate is the mate after the line.
+load_status take_line(padded_view line, bool complete, const hit_fields& fields, unsigned long long line_number,
+                      int table, splitter_state& s) {
+  if (!complete) {
+    count_incomplete(line, line_number, table, s.stats.counts);
+    return load_status::ok;
+  }
+  count_complete(fields, s.mate, line, s.stats.counts);
+  const int p = part_of(hash_bytes(fields.name), s.parts);
+  if (fields.marked) {
+    s.part_mate[static_cast<std::size_t>(p)] = s.mate;
+  } else if (!s.set_mate(p)) {
+    return load_status::write_failed;
+  }
+  line.data()[line.size()] = '\n';  // the reader's zero after the line, or its LF
+  return s.files.put_line(p, line) ? load_status::ok : load_status::write_failed;
+}
+
+// Checks one line the way that line by line takes: the default-columns
+// check needs fields 7 to 10, and only while every line so far has passed it.
+bool check_one(padded_view line, hit_fields& fields, splitter_state& s) {
+  return s.stats.counts.default_columns ? split_hit_line(line, fields, s.mate, false)
+                                        : check_hit_line(line, fields, s.mate);
+}
+
+// The load status for a read result other than a line.
+load_status read_status(read_result r, const LineReader& reader, splitter_state& s) {
+  switch (r) {
+    case read_result::end:
+      return load_status::ok;
+    case read_result::read_error:
+      s.stats.counts.read_error = reader.error_text();
+      return load_status::read_failed;
+    default:
+      return load_status::realloc_failed;
+  }
+}
+
+// Checks and puts the lines of `lines` (LF ends only): one by one while the
+// default-columns check runs, then many at a time.
+load_status take_lines(padded_view lines, unsigned long long& line_number, int table, splitter_state& s) {
+  scanned_line batch[kScanBatch];
+  for (std::size_t done = 0; done < lines.size();) {
+    const padded_view rest = lines.part(done, lines.size() - done);
+    load_status status = load_status::ok;
+    if (s.stats.counts.default_columns) {
+      const auto* lf = static_cast<const char*>(std::memchr(rest.data(), '\n', rest.size()));
+      const padded_view line = rest.part(0, static_cast<std::size_t>(lf - rest.data()));
+      hit_fields fields;
+      const bool complete = check_one(line, fields, s);
+      status = take_line(line, complete, fields, ++line_number, table, s);
+      done += line.size() + 1;
+    } else {
+      std::int32_t mate = s.mate;
+      std::size_t consumed = 0;
+      const std::size_t n = scan_lines(rest, mate, batch, kScanBatch, consumed);
+      for (std::size_t k = 0; k < n && status == load_status::ok; ++k) {
+        const scanned_line& l = batch[k];
+        hit_fields fields;
+        fields.name = rest.part(l.name_start, l.name_size);
+        fields.marked = l.marked;
+        s.mate = l.mate;
+        status = take_line(rest.part(l.start, l.size), l.complete, fields, ++line_number, table, s);
+      }
+      done += consumed;
+    }
+    if (status != load_status::ok) return status;
+  }
+  return load_status::ok;
+}
+
 // Splits one table; returns a load status like the loader's.
 load_status split_one(LineReader& reader, int table, splitter_state& s, const volatile std::sig_atomic_t* stop) {
   unsigned long long line_number = 0;
-  padded_view line;
   for (;;) {
-    switch (reader.readline(line)) {
-      case read_result::line:
-        break;
-      case read_result::end:
-        return load_status::ok;
-      case read_result::read_error:
-        s.stats.counts.read_error = reader.error_text();
-        return load_status::read_failed;
-      case read_result::realloc_failed:
-        return load_status::realloc_failed;
-      case read_result::pending:
-        continue;
+    padded_view lines;
+    read_result r = reader.read_lines(lines);
+    if (r != read_result::line) return read_status(r, reader, s);
+    load_status status = load_status::ok;
+    if (lines.size() > 0) {
+      status = take_lines(lines, line_number, table, s);
+    } else {
+      // A line with a CR end, or the last one without an end.
+      padded_view line;
+      r = reader.readline(line);
+      if (r != read_result::line) return read_status(r, reader, s);
+      hit_fields fields;
+      const bool complete = check_one(line, fields, s);
+      status = take_line(line, complete, fields, ++line_number, table, s);
     }
-    ++line_number;
-    hit_fields fields;
-    // The default-columns check needs fields 7 to 9, and only while every
-    // line so far has passed it.
-    const bool complete = s.stats.counts.default_columns ? split_hit_line(line, fields, s.mate, false)
-                                                         : check_hit_line(line, fields, s.mate);
-    if (!complete) {
-      count_incomplete(line, line_number, table, s.stats.counts);
-      continue;
-    }
-    count_complete(fields, s.mate, line, s.stats.counts);
-    const int p = part_of(hash_bytes(fields.name), s.parts);
-    if (fields.marked) {
-      s.part_mate[static_cast<std::size_t>(p)] = s.mate;
-    } else if (!s.set_mate(p)) {
-      return load_status::write_failed;
-    }
-    line.data()[line.size()] = '\n';  // the reader's zero after the line
-    if (!s.files.put_line(p, line)) return load_status::write_failed;
+    if (status != load_status::ok) return status;
     if (stop != nullptr && *stop != 0) return load_status::stopped;
   }
 }

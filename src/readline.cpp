@@ -155,6 +155,27 @@ read_result LineReader::refill_from_background() {
   return read_result::line;
 }
 
+read_result LineReader::read_lines(padded_view& lines) {
+  if (buf_ == nullptr) return read_result::end;
+  for (;;) {
+    // LF is then the only line end before `limit`: the lines up to the last
+    // one need no more than the search for it.
+    const std::size_t limit = next_of('\r', cr_);
+    if (const void* last = limit > pos_ ? memrchr(buf_ + pos_, '\n', limit - pos_) : nullptr) {
+      const std::size_t after = static_cast<std::size_t>(static_cast<const char*>(last) - buf_) + 1;
+      lines = padded_view(buf_ + pos_, after - pos_);
+      pos_ = after;
+      return read_result::line;
+    }
+    if (limit < end_ || eof_) {
+      if (pos_ == end_) return read_result::end;
+      lines = padded_view(buf_ + pos_, 0);
+      return read_result::line;
+    }
+    if (read_result r = refill(); r != read_result::line) return r;
+  }
+}
+
 read_result LineReader::readline(padded_view& line, bool may_read) {
   if (buf_ == nullptr) return read_result::end;
   for (;;) {

@@ -64,6 +64,14 @@ class LineReader {
   // caller can hold on to several lines at once.
   read_result readline(padded_view& line, bool may_read = true);
 
+  // Many lines at once, for a caller that finds the LFs itself: the next
+  // lines up to the last LF in the buffer that comes before any CR, as one
+  // view that ends with that LF and is followed by kReadAhead readable
+  // bytes. Valid until the next call that reads. The view is empty when the
+  // next line is to be taken with readline instead: a CR comes first, or the
+  // input's last line has no line end.
+  read_result read_lines(padded_view& lines);
+
   // Why a read failed: the system's error number (0 for bad compressed
   // data), and a text for messages.
   int error_number() const { return source_->error_number(); }

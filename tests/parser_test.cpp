@@ -75,6 +75,44 @@ TEST(ParseBlastLine, FieldsNamesAndMates) {
         return c;
       }(),
   };
+  for (const bool wide : {true, false}) {
+    // All the lines at once, as the split scans them, a few per call: the
+    // mate carries from line to line as check_hit_line carries it.
+    use_wide_masks(wide);
+    std::string region;
+    std::vector<const split_case*> scanned;
+    for (const auto& c : cases) {
+      if (c.line.find_first_of("\r\n") != std::string::npos) continue;
+      region += c.line + "\n";
+      scanned.push_back(&c);
+    }
+    padded_text lines(region);
+    std::vector<scanned_line> out(3);
+    std::int32_t scan_mate = 0;
+    std::int32_t check_mate = 0;
+    std::size_t k = 0;
+    for (std::size_t done = 0; done < region.size();) {
+      std::size_t consumed = 0;
+      const padded_view rest = lines.view().part(done, region.size() - done);
+      const std::size_t n = scan_lines(rest, scan_mate, out.data(), out.size(), consumed);
+      ASSERT_GT(n, 0u);
+      for (std::size_t i = 0; i < n; ++i, ++k) {
+        const split_case& c = *scanned[k];
+        SCOPED_TRACE("scanned line '" + c.line + "'" + (wide ? " (wide masks)" : ""));
+        EXPECT_EQ(std::string(rest.part(out[i].start, out[i].size).text()), c.line);
+        EXPECT_EQ(out[i].complete, c.complete);
+        padded_text one(c.line);
+        hit_fields fields;
+        check_hit_line(one.view(), fields, check_mate);
+        EXPECT_EQ(out[i].mate, check_mate);
+        if (c.complete) {
+          EXPECT_EQ(std::string(rest.part(out[i].name_start, out[i].name_size).text()), c.name);
+        }
+      }
+      done += consumed;
+    }
+    EXPECT_EQ(k, scanned.size());
+  }
   for (const bool wide : {true, false}) for (const auto& c : cases) {
     use_wide_masks(wide);
     padded_text text(c.line);
@@ -132,6 +170,13 @@ TEST(ParseBlastLine, MateMarksAtEveryPlace) {
           std::int32_t check_mate = 7;
           ASSERT_TRUE(check_hit_line(again.view(), fields, check_mate)) << line;
           ASSERT_EQ(check_mate, expected) << line;
+          padded_text ended(line + "\n");
+          scanned_line out;
+          std::size_t consumed = 0;
+          std::int32_t scan_mate = 7;
+          ASSERT_EQ(scan_lines(ended.view(), scan_mate, &out, 1, consumed), 1u) << line;
+          ASSERT_TRUE(out.complete && out.name_size == field.size() - 2) << line;
+          ASSERT_EQ(scan_mate, expected) << line;
         }
       }
     }

@@ -28,12 +28,26 @@ struct shape {
 const shape kShapes[] = {{1, 1},       {2, 1},       {3, 2},    {7, 3},   {16, 1000},
                          {1024, 1023}, {1024, 1024}, {1023, 1}, {4096, 4096}};
 
-std::vector<std::string> read_all(const std::string& text, shape s, bool background) {
+// With `many`, lines are taken many at a time where the reader can give
+// them so, and one by one where it cannot.
+std::vector<std::string> read_all(const std::string& text, shape s, bool background, bool many = false) {
   LineReader reader(std::string_view(text), s.capacity, s.max_read, background);
   std::vector<std::string> lines;
   padded_view line;
   read_result r;
-  while ((r = reader.readline(line)) == read_result::line) {
+  for (;;) {
+    if (many) {
+      r = reader.read_lines(line);
+      if (r != read_result::line) break;
+      std::string_view rest = line.text();
+      EXPECT_EQ(rest.find('\r'), std::string_view::npos);
+      EXPECT_TRUE(rest.empty() || rest.back() == '\n');
+      for (std::size_t lf; (lf = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(lf + 1)) {
+        lines.emplace_back(rest.substr(0, lf));
+      }
+      if (line.size() > 0) continue;
+    }
+    if ((r = reader.readline(line)) != read_result::line) break;
     EXPECT_EQ(line.data()[line.size()], '\0') << "a line is followed by a zero byte";
     lines.emplace_back(line.text());
   }
@@ -55,6 +69,7 @@ std::vector<std::pair<shape, bool>> shapes_and_modes() {
 // the tests with short tables.
 std::vector<std::string> read_all(const std::string& text, shape s) {
   std::vector<std::string> lines = read_all(text, s, false);
+  EXPECT_EQ(read_all(text, s, false, true), lines) << "many lines at a time";
   if (s.max_read >= 1000) {
     EXPECT_EQ(read_all(text, s, true), lines) << "background reads";
   }
