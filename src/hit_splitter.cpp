@@ -253,44 +253,69 @@ bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
 
 namespace {
 
-// Where one line's field 1 and its count of fields stand, block after block.
-struct line_scan {
-  int fields = 0;
-  bool zero = false;
-  std::size_t field1_start = kNone;
-  std::size_t field1_end = kNone;
+// The low n bits (n <= 64).
+inline std::uint64_t low_bits(int n) { return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1; }
+
+// The common line, in one or two blocks from its start and with field 1
+// ending in the first: scanned with no loop and few branches. False, with
+// nothing changed, for any other line. `rest` bytes follow p in the view,
+// the line's LF among them.
+template <typename Masks>
+inline bool scan_short_line(const char* p, std::size_t rest, std::int32_t& mate, scanned_line& o) {
+  std::uint64_t tabs0 = Masks::of(p, '\t');
+  std::uint64_t in0 = rest < kBlock ? low_bits(static_cast<int>(rest)) : ~std::uint64_t{0};
+  const std::uint64_t lf0 = Masks::of(p, '\n') & in0;
+  std::uint64_t starts1 = 0;
+  std::uint64_t zeros1 = 0;
+  int end;
+  if (lf0 != 0) {
+    end = std::countr_zero(lf0);
+    in0 = low_bits(end);
+    tabs0 &= in0;
+  } else {
+    // The LF lies past the first block, so the second is inside the view.
+    const char* q = p + kBlock;
+    const std::uint64_t lf1 = Masks::of(q, '\n') & (rest - kBlock < kBlock ? low_bits(static_cast<int>(rest - kBlock)) : ~std::uint64_t{0});
+    if (lf1 == 0) return false;
+    end = static_cast<int>(kBlock) + std::countr_zero(lf1);
+    const std::uint64_t in1 = low_bits(end - static_cast<int>(kBlock));
+    const std::uint64_t tabs1 = Masks::of(q, '\t') & in1;
+    starts1 = ~tabs1 & ((tabs1 << 1) | (tabs0 >> 63)) & in1;
+    zeros1 = Masks::of(q, '\0') & in1;
+  }
+  const std::uint64_t starts0 = ~tabs0 & ((tabs0 << 1) | 1) & in0;
+  int field1_start = -1;
+  int field1_end = -1;
   bool one = false;
   bool two = false;
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-};
-
-// Takes in the bits of one line within a block at `base`: `seg` marks the
-// line's bytes there, `starts` the field starts, and the masks the rest.
-// A mark found at byte i lies in field 1 with its digit: byte i + 1 is
-// neither TAB nor LF, so it is in the field whenever byte i is.
-template <typename Masks>
-inline void take_segment(line_scan& l, std::size_t base, std::uint64_t seg, std::uint64_t starts,
-                         std::uint64_t tabs, std::uint64_t zeros, std::uint64_t slash_one,
-                         std::uint64_t slash_two, bool line_ends, int line_end) {
-  const std::uint64_t field_starts = seg & starts;
-  l.fields += Masks::count(field_starts);
-  l.zero = l.zero || (zeros & seg) != 0;
-  if (l.field1_start == line_scan::kNone) {
-    if (field_starts == 0) return;
-    l.field1_start = base + static_cast<std::size_t>(std::countr_zero(field_starts));
+  if (starts0 != 0) {
+    field1_start = std::countr_zero(starts0);
+    const std::uint64_t after = tabs0 & (~std::uint64_t{0} << field1_start);
+    if (after != 0) {
+      field1_end = std::countr_zero(after);
+    } else if (lf0 != 0) {
+      field1_end = end;
+    } else {
+      return false;  // field 1 goes on into the second block
+    }
+    // A mark's digit is in field 1 whenever its slash is: the digit is
+    // neither TAB nor LF.
+    const std::uint64_t slashes = Masks::of(p, '/') & low_bits(field1_end) & (~std::uint64_t{0} << field1_start);
+    one = (slashes & Masks::of(p + 1, '1')) != 0;
+    two = (slashes & Masks::of(p + 1, '2')) != 0;
+  } else if (starts1 != 0) {
+    return false;  // field 1 starts in the second block
   }
-  if (l.field1_end != line_scan::kNone) return;
-  std::uint64_t field1 = seg;
-  if (l.field1_start > base) field1 &= ~std::uint64_t{0} << (l.field1_start - base);
-  if (const std::uint64_t ends = tabs & field1; ends != 0) {
-    const int end = std::countr_zero(ends);
-    l.field1_end = base + static_cast<std::size_t>(end);
-    field1 &= (std::uint64_t{1} << end) - 1;
-  } else if (line_ends) {
-    l.field1_end = base + static_cast<std::size_t>(line_end);
-  }
-  l.one = l.one || (slash_one & field1) != 0;
-  l.two = l.two || (slash_two & field1) != 0;
+  if (one) mate = 1;
+  if (two) mate = 2;
+  o.size = static_cast<std::size_t>(end);
+  o.complete = Masks::count(starts0) + Masks::count(starts1) >= kWanted && field1_end - field1_start >= 2 &&
+               ((Masks::of(p, '\0') & in0) | zeros1) == 0;
+  o.name_start = o.complete ? o.start + static_cast<std::size_t>(field1_start) : 0;
+  o.name_size = o.complete ? static_cast<std::size_t>(field1_end - field1_start - 2) : 0;
+  o.marked = one || two;
+  o.mate = mate;
+  return true;
 }
 
 template <typename Masks>
@@ -299,49 +324,25 @@ inline std::size_t scan_lines_with(padded_view lines, std::int32_t& mate, scanne
   const char* text = lines.data();
   const std::size_t length = lines.size();
   std::size_t count = 0;
-  std::size_t line_start = 0;
-  line_scan l;
-  std::uint64_t sep_before = 1;  // a line start counts as a field border
-  for (std::size_t base = 0; base < length && count < max_out; base += kBlock) {
-    const char* p = text + base;
-    const std::size_t n = std::min(kBlock, length - base);
-    const std::uint64_t valid = n == kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
-    std::uint64_t lfs = Masks::of(p, '\n') & valid;
-    const std::uint64_t tabs = Masks::of(p, '\t') & valid;
-    const std::uint64_t zeros = Masks::of(p, '\0') & valid;
-    const std::uint64_t slashes = Masks::of(p, '/');
-    const std::uint64_t slash_one = slashes & Masks::of(p + 1, '1');
-    const std::uint64_t slash_two = slashes & Masks::of(p + 1, '2');
-    const std::uint64_t borders = tabs | lfs;
-    const std::uint64_t starts = ~borders & ((borders << 1) | sep_before) & valid;
-    sep_before = borders >> 63;
-    std::uint64_t from = ~std::uint64_t{0};  // the current line's bytes in this block start here
-    for (;;) {
-      const bool line_ends = lfs != 0;
-      const int end = line_ends ? std::countr_zero(lfs) : 64;
-      const std::uint64_t seg = line_ends ? from & ((std::uint64_t{1} << end) - 1) : from;
-      take_segment<Masks>(l, base, seg, starts, tabs, zeros, slash_one, slash_two, line_ends, end);
-      if (!line_ends) break;
-      if (l.one) mate = 1;
-      if (l.two) mate = 2;
-      const std::size_t line_end = base + static_cast<std::size_t>(end);
-      scanned_line& o = out[count++];
-      o.start = line_start;
-      o.size = line_end - line_start;
-      o.complete = l.fields >= kWanted && l.field1_start != line_scan::kNone &&
-                   l.field1_end - l.field1_start >= 2 && !l.zero;
-      o.name_start = o.complete ? l.field1_start : 0;
-      o.name_size = o.complete ? l.field1_end - l.field1_start - 2 : 0;
-      o.marked = l.one || l.two;
+  std::size_t pos = 0;
+  for (; count < max_out && pos < length; ++count) {
+    scanned_line& o = out[count];
+    o.start = pos;
+    if (!scan_short_line<Masks>(text + pos, length - pos, mate, o)) {
+      // Long lines, and long first fields, the way check_hit_line goes.
+      const auto* lf = static_cast<const char*>(std::memchr(text + pos, '\n', length - pos));
+      o.size = static_cast<std::size_t>(lf - (text + pos));
+      field_bounds f;
+      hit_fields fields;
+      o.complete = complete_line<1>(lines.part(pos, o.size), f, fields, mate);
+      o.name_start = o.complete ? static_cast<std::size_t>(fields.name.data() - text) : 0;
+      o.name_size = o.complete ? fields.name.size() : 0;
+      o.marked = o.complete && fields.marked;
       o.mate = mate;
-      line_start = line_end + 1;
-      l = line_scan{};
-      if (count == max_out) break;
-      lfs &= lfs - 1;
-      from = end == 63 ? 0 : ~std::uint64_t{0} << (end + 1);
     }
+    pos += o.size + 1;
   }
-  consumed = line_start;
+  consumed = pos;
   return count;
 }
 

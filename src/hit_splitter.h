@@ -52,9 +52,10 @@ struct scanned_line {
 // check_hit_line's verdict, name, `marked` and mate for each of the lines
 // in `lines`, which must all end in LF and hold no CR (LineReader::read_lines
 // gives such views), from the first, at most `max_out` of them. Returns how
-// many were scanned, with `consumed` set to the bytes they take. The blocks
-// of 64 bytes are compared once for all the lines in them, instead of line
-// by line after a search for each line's end.
+// many were scanned, with `consumed` set to the bytes they take. A line of
+// up to 127 bytes whose field 1 ends in its first 64 is taken from the
+// masks of one or two blocks at its start, its end among them: no search
+// for the end first, and no loop over fields or blocks.
 std::size_t scan_lines(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
                        std::size_t& consumed);
 
