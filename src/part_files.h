@@ -59,7 +59,6 @@ class PartFiles {
 
   char* buffer_of(int part) { return current_[static_cast<std::size_t>(part)]; }
   bool hand_over(int part);      // queues part's buffer and takes a free one
-  bool wait_until_written();     // false if a write failed; else the queue is empty and the writer idle
   void stop_writer();
   void write_queued();           // the writer thread's loop
   bool write_out(int part, const char* data, std::size_t n);
