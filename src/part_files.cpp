@@ -158,13 +158,11 @@ void PartFiles::write_queued() {
     if (queue_.empty()) return;
     const full_buffer b = queue_.front();
     queue_.pop_front();
-    busy_ = true;
     // After a failure the rest is dropped: the split stops at its next put.
     const bool skip = failed_;
     lock.unlock();
     const bool ok = skip || write_out(b.part, b.data, b.size);
     lock.lock();
-    busy_ = false;
     if (!ok) failed_ = true;
     free_.push_back(b.data);
     changed_.notify_all();

@@ -82,7 +82,6 @@ class PartFiles {
   std::condition_variable changed_;
   std::deque<full_buffer> queue_;
   std::vector<char*> free_;
-  bool busy_ = false;      // the writer holds a buffer
   bool stopping_ = false;
   bool failed_ = false;
   int failed_part_ = -1;
