@@ -32,6 +32,9 @@ inline int bits_set(std::uint64_t x) {
   return static_cast<int>((x * 0x0101010101010101) >> 56);
 }
 
+// The low n bits, all of them from n = 64 on.
+inline std::uint64_t low_bits(std::size_t n) { return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1; }
+
 // Where byte value c lies among the 64 bytes at p: bit i of of(p, c) is set
 // when byte i equals c. One value per call keeps the mask in a register (an
 // array of masks filled in a loop went through memory). These take 128
@@ -67,9 +70,9 @@ struct WideMasks {
     const __m256i needle = _mm256_set1_epi8(c);
     const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    const auto low_bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, needle)));
-    const auto high_bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, needle)));
-    return std::uint64_t{low_bits} | (std::uint64_t{high_bits} << 32);
+    const auto low_half = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, needle)));
+    const auto high_half = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, needle)));
+    return std::uint64_t{low_half} | (std::uint64_t{high_half} << 32);
   }
   [[gnu::target(PAIRHITS_WIDE_TARGET)]] static int count(std::uint64_t x) { return __builtin_popcountll(x); }
 };
@@ -119,7 +122,7 @@ inline void find_fields(padded_view line, field_bounds& f) {
   std::uint64_t tab_before = 1;  // the line start counts as a TAB
   for (std::size_t base = 0; base < length; base += kBlock) {
     const std::size_t n = std::min(kBlock, length - base);
-    const std::uint64_t valid = n == kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+    const std::uint64_t valid = low_bits(n);
     const std::uint64_t all_tabs = Masks::of(text + base, '\t');
     const std::uint64_t zeros = Masks::of(text + base, '\0');
     if (base == 0) {
@@ -253,9 +256,6 @@ bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
 
 namespace {
 
-// The low n bits (n <= 64).
-inline std::uint64_t low_bits(int n) { return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1; }
-
 // The common line, in one or two blocks from its start and with field 1
 // ending in the first: scanned with no loop and few branches. False, with
 // nothing changed, for any other line. `rest` bytes follow p in the view,
@@ -263,22 +263,22 @@ inline std::uint64_t low_bits(int n) { return n >= 64 ? ~std::uint64_t{0} : (std
 template <typename Masks>
 inline bool scan_short_line(const char* p, std::size_t rest, std::int32_t& mate, scanned_line& o) {
   std::uint64_t tabs0 = Masks::of(p, '\t');
-  std::uint64_t in0 = rest < kBlock ? low_bits(static_cast<int>(rest)) : ~std::uint64_t{0};
+  std::uint64_t in0 = low_bits(rest);
   const std::uint64_t lf0 = Masks::of(p, '\n') & in0;
   std::uint64_t starts1 = 0;
   std::uint64_t zeros1 = 0;
   int end;
   if (lf0 != 0) {
     end = std::countr_zero(lf0);
-    in0 = low_bits(end);
+    in0 = low_bits(static_cast<std::size_t>(end));
     tabs0 &= in0;
   } else {
     // The LF lies past the first block, so the second is inside the view.
     const char* q = p + kBlock;
-    const std::uint64_t lf1 = Masks::of(q, '\n') & (rest - kBlock < kBlock ? low_bits(static_cast<int>(rest - kBlock)) : ~std::uint64_t{0});
+    const std::uint64_t lf1 = Masks::of(q, '\n') & low_bits(rest - kBlock);
     if (lf1 == 0) return false;
     end = static_cast<int>(kBlock) + std::countr_zero(lf1);
-    const std::uint64_t in1 = low_bits(end - static_cast<int>(kBlock));
+    const std::uint64_t in1 = low_bits(static_cast<std::size_t>(end) - kBlock);
     const std::uint64_t tabs1 = Masks::of(q, '\t') & in1;
     starts1 = ~tabs1 & ((tabs1 << 1) | (tabs0 >> 63)) & in1;
     zeros1 = Masks::of(q, '\0') & in1;
@@ -300,7 +300,8 @@ inline bool scan_short_line(const char* p, std::size_t rest, std::int32_t& mate,
     }
     // A mark's digit is in field 1 whenever its slash is: the digit is
     // neither TAB nor LF.
-    const std::uint64_t slashes = Masks::of(p, '/') & low_bits(field1_end) & (~std::uint64_t{0} << field1_start);
+    const std::uint64_t slashes =
+        Masks::of(p, '/') & low_bits(static_cast<std::size_t>(field1_end)) & (~std::uint64_t{0} << field1_start);
     one = (slashes & Masks::of(p + 1, '1')) != 0;
     two = (slashes & Masks::of(p + 1, '2')) != 0;
   } else if (starts1 != 0) {
