@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,28 @@ struct running {
   int err_fd;           // read end of the pipe that is the part's standard error
   std::string messages;
 };
+
+// Parts this small are read to see whether they hold a hit line; a hit
+// line has at least 12 fields, and a part of mate marks only is a few
+// bytes for each table split.
+constexpr off_t kSmallPart = 4096;
+
+// Whether the part table at `path` holds a line that is not a comment.
+// When in doubt (it cannot be read here), it does: pairhits will say why.
+bool holds_hits(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || st.st_size > kSmallPart) return true;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  char buf[kSmallPart + 1];
+  const ssize_t n = ::read(fd, buf, sizeof buf);
+  ::close(fd);
+  if (n < 0 || n > kSmallPart) return true;
+  for (ssize_t i = 0; i < n; ++i) {
+    if ((i == 0 || buf[i - 1] == '\n') && buf[i] != '#') return true;
+  }
+  return false;
+}
 
 // Starts `program part` with its report in the part's .out file.
 bool start(const char* program, const std::string& dir, int part, running& r, std::string& error) {
@@ -98,7 +121,7 @@ bool collect(running& r) {
 }  // namespace
 
 int run_parts(const char* program, const std::string& dir, int parts, int jobs, int err_fd,
-              const volatile std::sig_atomic_t* stop) {
+              const volatile std::sig_atomic_t* stop, std::vector<int>& reports) {
   std::vector<running> active;
   int next = 0;
   while (next < parts || !active.empty()) {
@@ -107,6 +130,10 @@ int run_parts(const char* program, const std::string& dir, int parts, int jobs, 
       return -1;
     }
     while (next < parts && static_cast<int>(active.size()) < jobs) {
+      if (!holds_hits(part_path(dir, next))) {
+        ::unlink(part_path(dir, next++).c_str());
+        continue;
+      }
       running r;
       std::string error;
       if (!start(program, dir, next, r, error)) {
@@ -115,7 +142,7 @@ int run_parts(const char* program, const std::string& dir, int parts, int jobs, 
         return 1;
       }
       active.push_back(r);
-      ++next;
+      reports.push_back(next++);
     }
     std::vector<pollfd> fds;
     for (const running& r : active) fds.push_back({r.err_fd, POLLIN, 0});

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <string>
+#include <vector>
 
 namespace pairhits {
 
@@ -14,8 +15,10 @@ namespace pairhits {
 // naming it on `err_fd`; returns 1. Returns -1, with every part stopped,
 // once *stop is set; 0 when every part succeeded (their messages, which
 // the merge gives for the whole, are dropped). A part's table is removed
-// as soon as its run has succeeded.
+// as soon as its run has succeeded. A part that holds only comment lines
+// (the split's mate marks) would give an empty report and no message: it
+// is not run, and its number goes into `reports` only if it ran.
 int run_parts(const char* program, const std::string& dir, int parts, int jobs, int err_fd,
-              const volatile std::sig_atomic_t* stop);
+              const volatile std::sig_atomic_t* stop, std::vector<int>& reports);
 
 }  // namespace pairhits

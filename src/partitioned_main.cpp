@@ -106,7 +106,8 @@ void remove_folder(const std::string& dir) {
 int run(const OpenTables& tables, const std::string& dir, int parts, int jobs) {
   int status = split_tables(tables.data(), tables.size(), dir, parts, 2, &g_signal);
   if (status != 0) return status;
-  status = run_parts("pairhits", dir, parts, jobs, 2, &g_signal);
+  std::vector<int> ran;
+  status = run_parts("pairhits", dir, parts, jobs, 2, &g_signal, ran);
   if (status != 0) return status;
   split_stats stats;
   if (!read_split_stats(stats_path(dir).c_str(), stats)) {
@@ -118,7 +119,7 @@ int run(const OpenTables& tables, const std::string& dir, int parts, int jobs) {
   if (stats.counts.skipped > 0) write_skip_warning(2, stats.counts, names.size() > 1 ? names.data() : nullptr);
   write_load_warnings(2, stats.counts);
   std::vector<std::string> reports;
-  for (int p = 0; p < parts; ++p) reports.push_back(part_path(dir, p, ".out"));
+  for (int p : ran) reports.push_back(part_path(dir, p, ".out"));
   return merge_reports(reports, 1, 2, &g_signal);
 }
 
