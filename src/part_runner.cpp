@@ -130,8 +130,9 @@ int run_parts(const char* program, const std::string& dir, int parts, int jobs, 
       return -1;
     }
     while (next < parts && static_cast<int>(active.size()) < jobs) {
-      if (!holds_hits(part_path(dir, next))) {
-        ::unlink(part_path(dir, next++).c_str());
+      if (const std::string table = part_path(dir, next); !holds_hits(table)) {
+        ::unlink(table.c_str());
+        ++next;
         continue;
       }
       running r;
