@@ -7,8 +7,8 @@
 // split's own cache, and a full stage goes into the part's buffer with
 // streaming stores. The buffers are what the writer last read, on the other
 // processor: copied into line by line, every store waited for that
-// processor to hand the cache line back, which took a third of the split's
-// time, and twice that in this machine's slow spells.
+// processor to hand the cache line back, and on one host that wait was
+// half of the splitting thread's time.
 //
 // Each part's bytes reach its file in the order they were put. When there
 // are more parts than descriptors to spare, a part's file is opened only to
