@@ -11,7 +11,10 @@ void* mem_alloc(std::size_t bytes);
 void* mem_calloc(std::size_t count, std::size_t bytes);
 void* mem_realloc(void* block, std::size_t bytes);
 void mem_free(void* block);
-// Zero-filled pages, `bytes` (a multiple of the page size) aligned to
+// The page size that mem_map's sizes are multiples of.
+inline constexpr std::size_t kPageBytes = 4096;
+
+// Zero-filled pages, `bytes` (a multiple of kPageBytes) aligned to
 // `align` (a power of two), straight from the system; null if they cannot be had.
 void* mem_map(std::size_t bytes, std::size_t align);
 void mem_unmap(void* pages, std::size_t bytes);

@@ -11,7 +11,6 @@
 namespace pairhits {
 
 namespace {
-constexpr std::size_t kPage = 4096;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;  // x86-64's and most ARM64 kernels'
 // Small tables stay small: the first regions are of plain pages.
 constexpr std::size_t kFirstRegion = std::size_t{256} << 10;
@@ -58,7 +57,7 @@ bool HugeArena::grow(std::size_t at_least) {
   if (regions_ != nullptr) {
     // The rest of the current region will not be used: give back its pages,
     // even those inside a huge page that is already backed (it is split).
-    const auto unused = (reinterpret_cast<std::uintptr_t>(next_) + kPage - 1) & ~std::uintptr_t{kPage - 1};
+    const auto unused = (reinterpret_cast<std::uintptr_t>(next_) + kPageBytes - 1) & ~std::uintptr_t{kPageBytes - 1};
     const auto end = reinterpret_cast<std::uintptr_t>(regions_) + regions_->bytes;
     if (end > unused) {
       // Not while the populator may still be backing part of it.
@@ -67,8 +66,8 @@ bool HugeArena::grow(std::size_t at_least) {
     }
   }
   next_region_bytes_ = next_region_bytes_ == 0 ? kFirstRegion : std::min(2 * next_region_bytes_, kLargestRegion);
-  const std::size_t wanted = at_least + sizeof(region) + kPage;
-  const std::size_t unit = next_region_bytes_ < kHugePage ? kPage : kHugePage;
+  const std::size_t wanted = at_least + sizeof(region) + kPageBytes;
+  const std::size_t unit = next_region_bytes_ < kHugePage ? kPageBytes : kHugePage;
   const std::size_t bytes = std::max(next_region_bytes_, (wanted + unit - 1) / unit * unit);
   void* p = mem_map(bytes, unit);
   if (p == nullptr) return false;

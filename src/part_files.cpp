@@ -36,7 +36,6 @@ static_assert(kMaxStage <= kMinBuffer && kMinBuffer % kStreamLine == 0);
 // after its room, and a line's padding covers what the copy reads past it.
 constexpr std::size_t kCopySlack = 32;
 static_assert(kCopySlack < kReadAhead && kCopySlack <= kStreamLine);
-constexpr std::size_t kPage = 4096;
 // Below this share per part the page-by-page allocation costs too little to matter.
 constexpr unsigned long long kMinReserve = 64 << 10;
 }  // namespace
@@ -50,8 +49,8 @@ PartFiles::PartFiles(const std::string& dir, int parts, unsigned long long expec
       staged_(static_cast<std::size_t>(parts), 0), current_(static_cast<std::size_t>(parts), nullptr) {
   const std::size_t count = static_cast<std::size_t>(parts) + kSpareBuffers;
   const std::size_t buffer_bytes = room_ * count;
-  memory_size_ = (buffer_bytes + stage_stride() * static_cast<std::size_t>(parts) + kPage - 1) / kPage * kPage;
-  memory_ = static_cast<char*>(mem_map(memory_size_, kPage));
+  memory_size_ = (buffer_bytes + stage_stride() * static_cast<std::size_t>(parts) + kPageBytes - 1) / kPageBytes * kPageBytes;
+  memory_ = static_cast<char*>(mem_map(memory_size_, kPageBytes));
   if (memory_ == nullptr) return;
   stages_ = memory_ + buffer_bytes;
   for (std::size_t b = 0; b < count; ++b) {
