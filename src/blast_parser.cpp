@@ -111,7 +111,7 @@ int run_tables(const table_input* tables, std::size_t count, const char* const* 
 
   ReportWriter out(out_fd);
   if (!report(table, out)) {
-    write_error_with_reason(err_fd, "problem writing the report", std::strerror(out.error_number()));
+    write_error_with_reason(err_fd, kWritingReportText, std::strerror(out.error_number()));
     return 1;
   }
   return 0;

@@ -54,9 +54,9 @@ int answer_without_running(const command_line& c, const char* program, const cha
     case command_line::action::version:
       return write_message(out_fd, (std::string(program) + " " PAIRHITS_VERSION "\n").c_str()) ? 0 : 1;
     case command_line::action::bad_option:
-      return usage_error(err_fd, (std::string("unknown option (see ") + program + " --help)").c_str(), c.bad_option);
+      return usage_error(err_fd, unknown_option_text(program).c_str(), c.bad_option);
     case command_line::action::missing_value:
-      return usage_error(err_fd, "option needs a value", c.bad_option);
+      return usage_error(err_fd, kMissingValueText, c.bad_option);
   }
   return 2;
 }

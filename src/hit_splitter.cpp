@@ -3,88 +3,14 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-// 256-bit compares where GCC or Clang can build them for x86-64 and the
-// 128-bit ones are on.
-#if defined(__SSE2__) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define PAIRHITS_WIDE_MASKS 1
-#include <immintrin.h>
-#endif
+#include "build_mode.h"
+#include "field_masks.h"
 
 namespace pairhits {
 namespace {
 
-constexpr std::size_t kBlock = 64;  // bytes looked at in one step, one bit each in a mask
 static_assert(kReadAhead >= kBlock, "a block may start at a line's last byte");
-
-constexpr int kWanted = 9;  // fields needed; the rest of a line is not split
-
-// Bits set in x, without the library call that std::popcount becomes on
-// x86-64 processors that may lack the instruction.
-inline int bits_set(std::uint64_t x) {
-  x -= (x >> 1) & 0x5555555555555555;
-  x = (x & 0x3333333333333333) + ((x >> 2) & 0x3333333333333333);
-  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0f;
-  return static_cast<int>((x * 0x0101010101010101) >> 56);
-}
-
-// The low n bits, all of them from n = 64 on.
-inline std::uint64_t low_bits(std::size_t n) { return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1; }
-
-// Where byte value c lies among the 64 bytes at p: bit i of of(p, c) is set
-// when byte i equals c. One value per call keeps the mask in a register (an
-// array of masks filled in a loop went through memory). These take 128
-// bits at a time, as every x86-64 processor can.
-struct NarrowMasks {
-  static std::uint64_t of(const char* p, char c) {
-#if defined(__SSE2__)
-    const __m128i needle = _mm_set1_epi8(c);
-    std::uint64_t mask = 0;
-    for (int k = 0; k < 4; ++k) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-      mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, needle)))} << (16 * k);
-    }
-    return mask;
-#else
-    std::uint64_t mask = 0;
-    for (std::size_t i = 0; i < kBlock; ++i) mask |= std::uint64_t{p[i] == c} << i;
-    return mask;
-#endif
-  }
-  static int count(std::uint64_t x) { return bits_set(x); }
-};
-
-#if PAIRHITS_WIDE_MASKS
-// The same 256 bits at a time, on processors with AVX2, BMI1 and POPCNT
-// (chosen at run time; every AVX2 processor has the other two): a third
-// fewer instructions for pairhits-split, a sixteenth for pairhits. BMI1's
-// single-instruction lowest-bit clear and count make taking the fields out
-// of the masks cheaper too.
-#define PAIRHITS_WIDE_TARGET "avx2,bmi,popcnt"
-struct WideMasks {
-  [[gnu::target(PAIRHITS_WIDE_TARGET)]] static std::uint64_t of(const char* p, char c) {
-    const __m256i needle = _mm256_set1_epi8(c);
-    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    const auto low_half = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, needle)));
-    const auto high_half = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, needle)));
-    return std::uint64_t{low_half} | (std::uint64_t{high_half} << 32);
-  }
-  [[gnu::target(PAIRHITS_WIDE_TARGET)]] static int count(std::uint64_t x) { return __builtin_popcountll(x); }
-};
-
-bool wide_masks_allowed = true;
-
-bool has_wide_masks() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
-}
-const bool kHasWideMasks = has_wide_masks();
-#endif
 
 bool contains_mark(const char* field, std::size_t length, char digit) {
   const char* end = field + length;
@@ -102,10 +28,10 @@ bool contains_mark(const char* field, std::size_t length, char digit) {
 // first block: bit i when bytes i and i + 1 are such a mark (one at byte 63
 // is not seen; the caller then searches).
 struct field_bounds {
-  // Room for kWanted fields and for every field of one more block, so that
+  // Room for kFieldsNeeded fields and for every field of one more block, so that
   // the loops that fill them need not check the count at each field.
-  std::size_t starts[kWanted + kBlock];
-  std::size_t ends[kWanted + kBlock];
+  std::size_t starts[kFieldsNeeded + kBlock];
+  std::size_t ends[kFieldsNeeded + kBlock];
   int n_starts = 0;
   int n_ends = 0;
   bool has_zero = false;
@@ -113,8 +39,8 @@ struct field_bounds {
   std::uint64_t slash_two = 0;
 };
 
-// With kKept < kWanted only the first kKept fields' bounds are kept; the
-// others are only counted (n_starts, which may then pass kWanted).
+// With kKept < kFieldsNeeded only the first kKept fields' bounds are kept; the
+// others are only counted (n_starts, which may then pass kFieldsNeeded).
 template <int kKept, typename Masks>
 inline void find_fields(padded_view line, field_bounds& f) {
   const char* text = line.data();
@@ -137,19 +63,19 @@ inline void find_fields(padded_view line, field_bounds& f) {
     std::uint64_t field_ends = tabs & ~after_tab;
     tab_before = tabs >> 63;
     bool enough;
-    if constexpr (kKept == kWanted) {
+    if constexpr (kKept == kFieldsNeeded) {
       // A block holds at most kBlock fields: the counts stay within the arrays.
-      if (f.n_starts < kWanted) {
+      if (f.n_starts < kFieldsNeeded) {
         for (; field_starts != 0; field_starts &= field_starts - 1) {
           f.starts[f.n_starts++] = base + static_cast<std::size_t>(std::countr_zero(field_starts));
         }
       }
-      if (f.n_ends < kWanted) {
+      if (f.n_ends < kFieldsNeeded) {
         for (; field_ends != 0; field_ends &= field_ends - 1) {
           f.ends[f.n_ends++] = base + static_cast<std::size_t>(std::countr_zero(field_ends));
         }
       }
-      enough = f.n_ends >= kWanted;  // field 9 is complete
+      enough = f.n_ends >= kFieldsNeeded;  // field 9 is complete
     } else {
       static_assert(kKept == 1);
       if (f.n_starts == 0 && field_starts != 0) f.starts[0] = base + static_cast<std::size_t>(std::countr_zero(field_starts));
@@ -158,7 +84,7 @@ inline void find_fields(padded_view line, field_bounds& f) {
         f.n_ends = 1;
       }
       f.n_starts += Masks::count(field_starts);
-      enough = f.n_starts >= kWanted && f.n_ends == 1;
+      enough = f.n_starts >= kFieldsNeeded && f.n_ends == 1;
     }
     if (enough) {
       // The rest of the line matters only if it holds a zero byte.
@@ -171,20 +97,17 @@ inline void find_fields(padded_view line, field_bounds& f) {
   for (int k = f.n_ends; k < std::min(f.n_starts, kKept); ++k) f.ends[k] = length;
 }
 
-#if PAIRHITS_WIDE_MASKS
-// Built for the wide target as a whole, so that the wide masks are inlined.
 template <int kKept>
-[[gnu::target(PAIRHITS_WIDE_TARGET), gnu::flatten]] void find_fields_wide(padded_view line, field_bounds& f) {
-  find_fields<kKept, WideMasks>(line, f);
-}
-#endif
+struct FindFields {
+  template <typename Masks>
+  static void run(padded_view line, field_bounds& f) {
+    find_fields<kKept, Masks>(line, f);
+  }
+};
 
 template <int kKept>
 void locate_fields(padded_view line, field_bounds& f) {
-#if PAIRHITS_WIDE_MASKS
-  if (kHasWideMasks && wide_masks_allowed) return find_fields_wide<kKept>(line, f);
-#endif
-  find_fields<kKept, NarrowMasks>(line, f);
+  with_masks<FindFields<kKept>>(line, f);
 }
 
 // Sets the mate from field 1's marks; returns whether it had any.
@@ -202,21 +125,10 @@ bool update_mate(const char* text, const field_bounds& f, std::int32_t& mate) {
     one = contains_mark(text + start, end - start, '1');
     two = contains_mark(text + start, end - start, '2');
   }
-  if (one) mate = 1;
-  if (two) mate = 2;
+  mate = mate_after(mate, one, two);
   return one || two;
 }
 
-bool all_digits(std::string_view text) {
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return !text.empty();
-}
-
-}  // namespace
-
-namespace {
 // Finds the fields (the first kKept of them located), moves the mate, and
 // tells whether the line is complete; if so, sets the name and `marked`.
 template <int kKept>
@@ -225,32 +137,42 @@ bool complete_line(padded_view line, field_bounds& f, hit_fields& fields, std::i
   if (f.n_starts == 0) return false;
   const bool marked = update_mate(line.data(), f, mate);
   const std::size_t length1 = f.ends[0] - f.starts[0];
-  if (f.n_starts < kWanted || length1 < 2 || f.has_zero) return false;
-  fields.name = line.part(f.starts[0], length1 - 2);
+  if (!is_complete(f.n_starts, length1, f.has_zero)) return false;
+  fields.name = line.part(f.starts[0], length1 - kMateSuffixBytes);
   fields.marked = marked;
   return true;
 }
+
 }  // namespace
 
 bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate) {
+  if constexpr (kPlainBuild) return split_hit_line_plain(line, fields, mate, terminate);
   field_bounds f;
-  if (!complete_line<kWanted>(line, f, fields, mate)) return false;
+  if (!complete_line<kFieldsNeeded>(line, f, fields, mate)) return false;
   // Each field is followed by a TAB or by the line's own terminating zero.
   if (terminate) {
     char* text = line.data();
-    for (int k : {2, 6, 8}) text[f.ends[k]] = '\0';
-    text[f.ends[0] - 2] = '\0';
+    for (int k : {kCol3Field, kCol7Field, kTargetField}) text[f.ends[k]] = '\0';
+    text[f.ends[kNameField] - kMateSuffixBytes] = '\0';
   }
-  fields.col3 = line.part(f.starts[2], f.ends[2] - f.starts[2]);
-  fields.col7 = line.part(f.starts[6], f.ends[6] - f.starts[6]);
-  fields.field8 = line.part(f.starts[7], f.ends[7] - f.starts[7]);
-  fields.target = line.part(f.starts[8], f.ends[8] - f.starts[8]);
+  const auto field = [&](int k) { return line.part(f.starts[k], f.ends[k] - f.starts[k]); };
+  fields.col3 = field(kCol3Field);
+  fields.col7 = field(kCol7Field);
+  fields.field8 = field(kField8);
+  fields.target = field(kTargetField);
   return true;
 }
 
 bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
-  field_bounds f;
   fields = hit_fields{};  // the fields other than the name stay empty
+  if constexpr (kPlainBuild) {
+    hit_fields all;
+    if (!split_hit_line_plain(line, all, mate, false)) return false;
+    fields.name = all.name;
+    fields.marked = all.marked;
+    return true;
+  }
+  field_bounds f;
   return complete_line<1>(line, f, fields, mate);
 }
 
@@ -307,13 +229,13 @@ inline bool scan_short_line(const char* p, std::size_t rest, std::int32_t& mate,
   } else if (starts1 != 0) {
     return false;  // field 1 starts in the second block
   }
-  if (one) mate = 1;
-  if (two) mate = 2;
+  mate = mate_after(mate, one, two);
   o.size = static_cast<std::size_t>(end);
-  o.complete = Masks::count(starts0) + Masks::count(starts1) >= kWanted && field1_end - field1_start >= 2 &&
-               ((Masks::of(p, '\0') & in0) | zeros1) == 0;
+  const auto length1 = static_cast<std::size_t>(field1_end - field1_start);
+  o.complete = is_complete(Masks::count(starts0) + Masks::count(starts1), length1,
+                           ((Masks::of(p, '\0') & in0) | zeros1) != 0);
   o.name_start = o.complete ? o.start + static_cast<std::size_t>(field1_start) : 0;
-  o.name_size = o.complete ? static_cast<std::size_t>(field1_end - field1_start - 2) : 0;
+  o.name_size = o.complete ? length1 - kMateSuffixBytes : 0;
   o.marked = one || two;
   o.mate = mate;
   return true;
@@ -347,50 +269,42 @@ inline std::size_t scan_lines_with(padded_view lines, std::int32_t& mate, scanne
   return count;
 }
 
-#if PAIRHITS_WIDE_MASKS
-[[gnu::target(PAIRHITS_WIDE_TARGET), gnu::flatten]] std::size_t scan_lines_wide(
-    padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out, std::size_t& consumed) {
-  return scan_lines_with<WideMasks>(lines, mate, out, max_out, consumed);
+struct ScanLines {
+  template <typename Masks>
+  static std::size_t run(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
+                         std::size_t& consumed) {
+    return scan_lines_with<Masks>(lines, mate, out, max_out, consumed);
+  }
+};
+
+// The plain build's way: each line by the plain rules.
+std::size_t scan_lines_plain(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
+                             std::size_t& consumed) {
+  std::size_t count = 0;
+  std::size_t pos = 0;
+  for (; count < max_out && pos < lines.size(); ++count) {
+    scanned_line& o = out[count];
+    const auto* lf = static_cast<const char*>(std::memchr(lines.data() + pos, '\n', lines.size() - pos));
+    o.start = pos;
+    o.size = static_cast<std::size_t>(lf - (lines.data() + pos));
+    hit_fields fields;
+    o.complete = split_hit_line_plain(lines.part(pos, o.size), fields, mate, false);
+    o.name_start = o.complete ? static_cast<std::size_t>(fields.name.data() - lines.data()) : 0;
+    o.name_size = o.complete ? fields.name.size() : 0;
+    o.marked = o.complete && fields.marked;
+    o.mate = mate;
+    pos += o.size + 1;
+  }
+  consumed = pos;
+  return count;
 }
-#endif
 
 }  // namespace
 
 std::size_t scan_lines(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
                        std::size_t& consumed) {
-#if PAIRHITS_WIDE_MASKS
-  if (kHasWideMasks && wide_masks_allowed) return scan_lines_wide(lines, mate, out, max_out, consumed);
-#endif
-  return scan_lines_with<NarrowMasks>(lines, mate, out, max_out, consumed);
-}
-
-bool use_wide_masks(bool allowed) {
-#if PAIRHITS_WIDE_MASKS
-  wide_masks_allowed = allowed;
-  return allowed && kHasWideMasks;
-#else
-  (void)allowed;
-  return false;
-#endif
-}
-
-bool has_default_outfmt6_shape(padded_view line, const hit_fields& fields) {
-  if (!all_digits(fields.col7.text()) || !all_digits(fields.field8.text()) || !all_digits(fields.target.text())) {
-    return false;
-  }
-  // Fields 10 to 12 follow field 9's end (a TAB, or a zero the splitter wrote over it).
-  const char* p = fields.target.data() + fields.target.size() + 1;
-  const char* end = line.data() + line.size();
-  int more = 0;
-  bool field10_whole = false;
-  while (p < end) {
-    while (p < end && *p == '\t') ++p;
-    const char* start = p;
-    while (p < end && *p != '\t') ++p;
-    if (p == start) break;
-    if (++more == 1) field10_whole = all_digits(std::string_view(start, static_cast<std::size_t>(p - start)));
-  }
-  return more == 3 && field10_whole;
+  if constexpr (kPlainBuild) return scan_lines_plain(lines, mate, out, max_out, consumed);
+  return with_masks<ScanLines>(lines, mate, out, max_out, consumed);
 }
 
 }  // namespace pairhits

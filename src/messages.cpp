@@ -3,27 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "program_limits.h"
 #include "report_writer.h"
 
 namespace pairhits {
 
 namespace {
-const char kNotFound[] = "ERROR: Blast file not found\n";
-const char kMallocFailed[] = "ERROR: problem with malloc allocation as occured\n";
-const char kReallocFailed[] = "ERROR: problem with realloc allocation as occured\n";
-
-// The columns pairhits reads, as blastn's -outfmt writes them.
-#define PAIRHITS_OUTFMT "6 qseqid sseqid pident length mismatch gapopen evalue bitscore staxids"
-
-const char kNoMarks[] =
-    "ERROR: no read name in column 1 ends in \"/1\" or \"/2\", so every hit counts as mate 2 and "
-    "nothing can pair; pairhits expects names such as read7/1 and read7/2\n";
-const char kDefaultColumns[] =
-    "ERROR: the table has BLAST's default -outfmt 6 columns, whose column 9 is a position, not a "
-    "target; run blastn with -outfmt \"" PAIRHITS_OUTFMT "\"\n";
-const char kNothingRead[] =
-    "ERROR: no line of the input is a hit line (nine TAB-separated columns, the read name first): "
-    "is it a BLAST tabular table?\n";
 
 const char kUsage[] =
     "Usage: pairhits TABLE...\n"
@@ -52,18 +37,55 @@ const char kUsage[] =
     "28 when a table cannot be opened or none is given.\n"
     "\n"
     "Full documentation: man pairhits\n";
-#undef PAIRHITS_OUTFMT
-}  // namespace
 
-int not_found(int err_fd, const char* path) {
-  if (path == nullptr) return write_message(err_fd, kNotFound) ? 28 : 255;
-  char text[4200];
-  std::snprintf(text, sizeof text, "ERROR: Blast file not found: %s\n", path);
-  return write_message(err_fd, text) ? 28 : 255;
+const char kSplitUsage[] =
+    "Usage: pairhits-split -n PARTS -o DIR TABLE...\n"
+    "Split BLAST hit tables (as pairhits reads them: - is standard input, gzip\n"
+    "and zstd are decompressed) into PARTS part tables DIR/part-NNNN.tsv by a\n"
+    "hash of the read name, and write DIR/stats for pairhits-merge.\n"
+    "PARTS is 1 to %d; DIR is made if it does not exist.\n"
+    "\n"
+    "Full documentation: man pairhits-split\n";
+
+const char kMergeUsage[] =
+    "Usage: pairhits-merge [--stats FILE]... REPORT...\n"
+    "Merge the reports of pairhits runs on the parts made by pairhits-split\n"
+    "into the report of one run, in byte-wise order of read names. With the\n"
+    "splits' stats files (in the order of their tables), also give the\n"
+    "messages of one run over all the tables on standard error.\n"
+    "\n"
+    "Full documentation: man pairhits-merge\n";
+
+const char kPartitionedUsage[] =
+    "Usage: pairhits-partitioned TABLE... [-n PARTS] [-j JOBS]\n"
+    "pairhits for tables larger than memory: split the tables into PARTS parts\n"
+    "by read name (pairhits-split), run pairhits on the parts, JOBS at once,\n"
+    "and merge their reports (pairhits-merge). The report and messages are\n"
+    "those of one pairhits run. Work files go to TMPDIR (default /tmp).\n"
+    "\n"
+    "  -n PARTS  1 to %d (default: from the tables' size and free memory)\n"
+    "  -j JOBS   1 to %d (default: the number of processors)\n"
+    "\n"
+    "Full documentation: man pairhits-partitioned\n";
+
+// printf into a string; the texts here are short.
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+  char text[4400];
+  std::snprintf(text, sizeof text, pattern, args...);
+  return text;
 }
 
-void write_malloc_failed(int err_fd) { write_message(err_fd, kMallocFailed); }
-void write_realloc_failed(int err_fd) { write_message(err_fd, kReallocFailed); }
+}  // namespace
+
+
+int not_found(int err_fd, const char* path) {
+  if (path == nullptr) return write_message(err_fd, kNotFoundText) ? 28 : 255;
+  return write_message(err_fd, format("ERROR: Blast file not found: %s\n", path).c_str()) ? 28 : 255;
+}
+
+void write_malloc_failed(int err_fd) { write_message(err_fd, kMallocFailedText); }
+void write_realloc_failed(int err_fd) { write_message(err_fd, kReallocFailedText); }
 
 void write_error_with_reason(int err_fd, const char* what, const char* reason) {
   char text[512];
@@ -71,48 +93,64 @@ void write_error_with_reason(int err_fd, const char* what, const char* reason) {
   write_message(err_fd, text);
 }
 
+void write_error(int err_fd, const std::string& what) { write_message(err_fd, ("ERROR: " + what + "\n").c_str()); }
+
 void write_load_failure(int err_fd, load_status status, const load_stats& stats) {
   if (status == load_status::alloc_failed) write_malloc_failed(err_fd);
   if (status == load_status::realloc_failed) write_realloc_failed(err_fd);
-  if (status == load_status::read_failed) write_error_with_reason(err_fd, "problem reading Blast file", stats.read_error);
+  if (status == load_status::read_failed) write_error_with_reason(err_fd, kReadingTableText, stats.read_error);
+}
+
+std::string skip_warning_text(const load_stats& stats, const char* const* table_names) {
+  std::string where;
+  if (table_names != nullptr) {
+    const char* name = table_names[stats.first_skipped_table];
+    where = format(" of %s", std::strcmp(name, "-") == 0 ? "standard input" : name);
+  }
+  if (stats.skipped == 1) {
+    return format("ERROR: 1 line without a complete hit was skipped, at line %llu%s\n", stats.first_skipped,
+                  where.c_str());
+  }
+  return format("ERROR: %llu lines without a complete hit were skipped, the first at line %llu%s\n", stats.skipped,
+                stats.first_skipped, where.c_str());
 }
 
 void write_skip_warning(int err_fd, const load_stats& stats, const char* const* table_names) {
-  char where[4200] = "";
-  if (table_names != nullptr) {
-    const char* name = table_names[stats.first_skipped_table];
-    std::snprintf(where, sizeof where, " of %s", std::strcmp(name, "-") == 0 ? "standard input" : name);
-  }
-  char text[4400];
-  if (stats.skipped == 1) {
-    std::snprintf(text, sizeof text, "ERROR: 1 line without a complete hit was skipped, at line %llu%s\n",
-                  stats.first_skipped, where);
-  } else {
-    std::snprintf(text, sizeof text,
-                  "ERROR: %llu lines without a complete hit were skipped, the first at line %llu%s\n",
-                  stats.skipped, stats.first_skipped, where);
-  }
-  write_message(err_fd, text);
+  write_message(err_fd, skip_warning_text(stats, table_names).c_str());
 }
 
 void write_load_warnings(int err_fd, const load_stats& stats) {
   if (stats.complete == 0) {
     // Lines were skipped, none was a hit: empty input, or only comments, says nothing.
-    if (stats.skipped > 0) write_message(err_fd, kNothingRead);
+    if (stats.skipped > 0) write_message(err_fd, kNothingReadText);
     return;
   }
-  if (stats.default_columns) write_message(err_fd, kDefaultColumns);
+  if (stats.default_columns) write_message(err_fd, kDefaultColumnsText);
   if (stats.marked == 0) {
-    write_message(err_fd, kNoMarks);
+    write_message(err_fd, kNoMarksText);
   } else if (stats.mate1 == 0 || stats.mate2 == 0) {
-    write_message(err_fd, stats.mate1 == 0
-                              ? "ERROR: every hit line is of mate 2 (\"/2\"); without mate 1's hits nothing can pair: "
-                                "give the tables of both mates\n"
-                              : "ERROR: every hit line is of mate 1 (\"/1\"); without mate 2's hits nothing can pair: "
-                                "give the tables of both mates\n");
+    write_message(err_fd, stats.mate1 == 0 ? kOnlyMate2Text : kOnlyMate1Text);
   }
 }
 
+std::string unknown_option_text(const char* program) { return format("unknown option (see %s --help)", program); }
+
+std::string count_range_text(const char* name, int max) {
+  return format("%s must be a whole number from 1 to %d", name, max);
+}
+
+std::string cannot_make_text(const std::string& path) { return "cannot make " + path; }
+std::string problem_reading_text(const std::string& path) { return kProblemReadingText + (" " + path); }
+std::string problem_writing_text(const std::string& path) { return "problem writing " + path; }
+std::string cannot_run_text(const char* program) { return std::string("cannot run ") + program; }
+
+void write_part_failed(int err_fd, int part, int parts, int status) {
+  write_message(err_fd, format("ERROR: pairhits failed on part %d of %d (status %d)\n", part + 1, parts, status).c_str());
+}
+
 const char* usage_text() { return kUsage; }
+std::string split_usage_text() { return format(kSplitUsage, kMaxParts); }
+const char* merge_usage_text() { return kMergeUsage; }
+std::string partitioned_usage_text() { return format(kPartitionedUsage, kMaxParts, kMaxJobs); }
 
 }  // namespace pairhits

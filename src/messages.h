@@ -1,11 +1,42 @@
-// What the program says: its fixed error messages, the warnings after a
+// What the four programs say: every message text, the warnings after a
 // load, and the usage and version texts. Every message is one line on
-// standard error beginning "ERROR: ".
+// standard error beginning "ERROR: ". Limits in the texts come from the
+// constants the parsers check (program_limits.h).
 #pragma once
 
-#include "loader.h"
+#include <string>
+
+#include "load_stats.h"
 
 namespace pairhits {
+
+// The columns pairhits reads, as blastn's -outfmt writes them.
+#define PAIRHITS_OUTFMT "6 qseqid sseqid pident length mismatch gapopen evalue bitscore staxids"
+
+inline constexpr char kNotFoundText[] = "ERROR: Blast file not found\n";
+inline constexpr char kMallocFailedText[] = "ERROR: problem with malloc allocation as occured\n";
+inline constexpr char kReallocFailedText[] = "ERROR: problem with realloc allocation as occured\n";
+
+// The warnings after a load.
+inline constexpr char kNoMarksText[] =
+    "ERROR: no read name in column 1 ends in \"/1\" or \"/2\", so every hit counts as mate 2 and "
+    "nothing can pair; pairhits expects names such as read7/1 and read7/2\n";
+inline constexpr char kDefaultColumnsText[] =
+    "ERROR: the table has BLAST's default -outfmt 6 columns, whose column 9 is a position, not a "
+    "target; run blastn with -outfmt \"" PAIRHITS_OUTFMT "\"\n";
+inline constexpr char kNothingReadText[] =
+    "ERROR: no line of the input is a hit line (nine TAB-separated columns, the read name first): "
+    "is it a BLAST tabular table?\n";
+inline constexpr char kOnlyMate1Text[] =
+    "ERROR: every hit line is of mate 1 (\"/1\"); without mate 2's hits nothing can pair: "
+    "give the tables of both mates\n";
+inline constexpr char kOnlyMate2Text[] =
+    "ERROR: every hit line is of mate 2 (\"/2\"); without mate 1's hits nothing can pair: "
+    "give the tables of both mates\n";
+
+// The WHAT of "ERROR: WHAT: REASON" messages that more than one place gives.
+inline constexpr char kReadingTableText[] = "problem reading Blast file";
+inline constexpr char kWritingReportText[] = "problem writing the report";
 
 // A table that cannot be opened (or none given): status 28, or 255 if even
 // the message cannot be written. `path` is named when not null.
@@ -15,12 +46,15 @@ void write_malloc_failed(int err_fd);
 void write_realloc_failed(int err_fd);
 // "ERROR: WHAT: REASON"
 void write_error_with_reason(int err_fd, const char* what, const char* reason);
+// "ERROR: WHAT"
+void write_error(int err_fd, const std::string& what);
 
 // The message for a load that ended with an allocation or read failure.
 void write_load_failure(int err_fd, load_status status, const load_stats& stats);
 
 // The skipped-lines message, naming the table of the first skipped line
 // when `table_names` is not null.
+std::string skip_warning_text(const load_stats& stats, const char* const* table_names);
 void write_skip_warning(int err_fd, const load_stats& stats, const char* const* table_names);
 
 // One line for each reason the load can see why the report will be empty
@@ -28,7 +62,29 @@ void write_skip_warning(int err_fd, const load_stats& stats, const char* const* 
 // columns, nothing that reads as a hit line.
 void write_load_warnings(int err_fd, const load_stats& stats);
 
-// The usage text of pairhits.
+// The command line's faults (status 2 follows them).
+std::string unknown_option_text(const char* program);  // the WHAT of "ERROR: WHAT: OPTION"
+inline constexpr char kMissingValueText[] = "option needs a value";
+// "NAME must be a whole number from 1 to MAX"
+std::string count_range_text(const char* name, int max);
+
+// The tools' own messages.
+inline constexpr char kSplitUsageLine[] = "pairhits-split -n PARTS -o DIR TABLE...";
+inline constexpr char kNoStatsFileText[] = "not a stats file of pairhits-split";
+inline constexpr char kNoWorkFolderText[] = "cannot make a work folder in TMPDIR";
+inline constexpr char kNoPartTablesText[] = "cannot make the part tables";
+inline constexpr char kProblemReadingText[] = "problem reading";
+std::string cannot_make_text(const std::string& path);     // "cannot make PATH"
+std::string problem_reading_text(const std::string& path); // "problem reading PATH"
+std::string problem_writing_text(const std::string& path); // "problem writing PATH"
+std::string cannot_run_text(const char* program);          // "cannot run PROGRAM"
+// After a part's own messages: which part failed, counted from 1.
+void write_part_failed(int err_fd, int part, int parts, int status);
+
+// The usage texts of the four programs.
 const char* usage_text();
+std::string split_usage_text();
+const char* merge_usage_text();
+std::string partitioned_usage_text();
 
 }  // namespace pairhits

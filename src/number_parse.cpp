@@ -1,13 +1,12 @@
 // Reading the number columns: strtod's exact double, mostly without strtod.
 //
-// Two fast paths cover nearly every text a BLAST table holds. Each gives
-// exactly strtod's double for the texts it accepts and refuses the rest,
-// which strtod then reads itself.
+// Clinger's fast path takes short decimals ("98.765"); std::from_chars,
+// which rounds correctly as strtod does, takes the other plain numbers
+// ("2.56e-45"). Both give exactly strtod's double for the texts they accept
+// and refuse the rest, which strtod then reads itself.
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 
 #include "numbers.h"
 
@@ -15,7 +14,6 @@ namespace pairhits {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 
 // Plain decimal text ("-98.765", "2.56e-45"): an optional '-', digits with
 // an optional point, an optional exponent. `mantissa` is the digits read as
@@ -76,76 +74,6 @@ bool exact_small_scale(const decimal& d, double& value) {
   return true;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-// x87 extended precision: 64 mantissa bits, 11 more than a double has.
-constexpr bool kExtendedProduct = std::numeric_limits<long double>::digits == 64;
-#else
-constexpr bool kExtendedProduct = false;
-#endif
-
-// Powers of ten 10^kLowestScale .. 10^kHighestScale, each correctly rounded
-// to long double (strtold rounds correctly); none if long double arithmetic
-// is not actually carried out in extended precision, as under emulators
-// such as valgrind.
-constexpr int kLowestScale = -330;
-constexpr int kHighestScale = 310;
-
-const long double* extended_powers_of_ten() {
-  static const long double* const table = []() -> const long double* {
-    volatile long double one = 1.0L;
-    volatile long double epsilon = std::numeric_limits<long double>::epsilon();
-    if (one + epsilon == one) return nullptr;
-    static long double powers[kHighestScale - kLowestScale + 1];
-    for (int s = kLowestScale; s <= kHighestScale; ++s) {
-      char text[16];
-      std::snprintf(text, sizeof text, "1e%d", s);
-      powers[s - kLowestScale] = std::strtold(text, nullptr);
-    }
-    return powers;
-  }();
-  return table;
-}
-
-// The 11 bits a long double has beyond a double, and the value of those bits
-// that is exactly halfway between two doubles.
-constexpr int kExtraBitsMask = 0x7ff;
-constexpr int kHalfway = 0x400;
-// The product below is within 2 units of the long double's last place; 8
-// units either side of the halfway point is a wide margin for that.
-constexpr int kTieWindow = 8;
-
-// E-values ("2.56e-45") are beyond Clinger's scales. Their mantissa (below
-// 10^19 < 2^64) is exact in long double and 10^scale is correctly rounded, so
-// their product is within 2^-63 relative of the true value: within 2 units of
-// its last place. Rounding that product to a double gives the correctly
-// rounded value unless its extra bits lie within the tie window around the
-// halfway point, where the error could tip the rounding; those rare cases,
-// and results outside the normal range of doubles, are refused.
-bool near_product(const decimal& d, double& value) {
-  if constexpr (kExtendedProduct) {
-    const long double* powers = extended_powers_of_ten();
-    if (powers == nullptr || d.scale < kLowestScale || d.scale > kHighestScale || d.mantissa == 0) return false;
-    const long double product = static_cast<long double>(d.mantissa) * powers[d.scale - kLowestScale];
-    unsigned char bytes[sizeof(long double)];
-    std::memcpy(bytes, &product, sizeof bytes);
-    std::uint64_t significand;
-    std::uint16_t sign_exponent;
-    std::memcpy(&significand, bytes, 8);
-    std::memcpy(&sign_exponent, bytes + 8, 2);
-    const int exponent = (sign_exponent & 0x7fff) - 16383;
-    if (exponent < -1021 || exponent > 1022) return false;  // subnormal or overflowing doubles
-    const int extra = static_cast<int>(significand & kExtraBitsMask);
-    if (extra >= kHalfway - kTieWindow && extra <= kHalfway + kTieWindow) return false;
-    const double v = static_cast<double>(product);
-    value = d.negative ? -v : v;
-    return true;
-  } else {
-    (void)d;
-    (void)value;
-    return false;
-  }
-}
-
 }  // namespace
 
 double parse_number(const char* field, std::size_t length) {
@@ -157,7 +85,6 @@ double parse_number(const char* field, std::size_t length) {
   decimal d;
   if (parse_plain_decimal(field, last, d)) {
     if (exact_small_scale(d, value)) return d.negative ? -value : value;
-    if (near_product(d, value)) return value;
   }
   const char* body = (length > 0 && field[0] == '-') ? field + 1 : field;
   if (body < last && (is_digit(*body) || *body == '.')) {

@@ -33,8 +33,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "arena.h"
 #include "blast_parser.h"
-#include "huge_arena.h"
 
 namespace pairhits {
 
@@ -54,9 +54,9 @@ struct read_index {
   // then compared a word at a time (name_order.h), in the same order.
   bool padded_names = false;
   // Where the nodes come from: nodes are never released one by one before
-  // the teardown, so they are packed into a huge-page arena, which the
+  // the teardown, so they are packed into an arena, which the
   // teardown releases whole.
-  HugeArena nodes;
+  Arena nodes;
 };
 
 // Record slots start at the first elem-aligned offset after the header word.

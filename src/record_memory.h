@@ -2,7 +2,7 @@
 //
 // Owns the read names, the kept targets and the hit lists of a run, and
 // releases them all when it goes. Promises:
-//   - strings and lists are packed into blocks from a huge-page arena, and
+//   - strings and lists are packed into blocks from an arena, and
 //     released only all together;
 //   - a target's text is kept once however many hits name it, so two hits
 //     name the same target exactly when their target pointers are equal;
@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "huge_arena.h"
+#include "arena.h"
 
 namespace pairhits {
 
@@ -31,7 +31,7 @@ class RecordMemory {
   RecordMemory(const RecordMemory&) = delete;
   RecordMemory& operator=(const RecordMemory&) = delete;
 
-  // Backs the memory ahead on `populator`'s thread (huge_arena.h).
+  // Backs the memory ahead on `populator`'s thread (arena.h).
   void populate_with(PagePopulator* populator) { arena_.populate_with(populator); }
 
   // A zero-terminated copy of `text`, or null if memory ran out; the 7
@@ -66,7 +66,7 @@ class RecordMemory {
   };
   void* carve(region& r, std::size_t bytes, std::size_t align);
 
-  HugeArena arena_;  // every block
+  Arena arena_;  // every block
   std::size_t next_block_bytes_ = 4096;  // doubles up to a limit: small tables stay small
   region text_;
   region lists_;

@@ -13,6 +13,7 @@
 
 #include "blast_parser.h"
 #include "hashing.h"
+#include "field_masks.h"
 #include "hit_splitter.h"
 #include "numbers.h"
 #include "record_memory.h"

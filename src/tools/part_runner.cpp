@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "messages.h"
-#include "part_split.h"
 #include "report_writer.h"
+#include "split_layout.h"
 
 extern char** environ;
 
@@ -30,13 +30,12 @@ struct running {
   std::string messages;
 };
 
-// Parts this small are read to see whether they hold a hit line; a hit
-// line has at least 12 fields, and a part of mate marks only is a few
-// bytes for each table split.
+// Parts this small are read to see whether they hold a hit line; a part of
+// mate lines only is a few bytes for each table split.
 constexpr off_t kSmallPart = 4096;
 
-// Whether the part table at `path` holds a line that is not a comment.
-// When in doubt (it cannot be read here), it does: pairhits will say why.
+// Whether the part table at `path` holds a hit line. When in doubt (it
+// cannot be read here), it does: pairhits will say why.
 bool holds_hits(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || st.st_size > kSmallPart) return true;
@@ -45,11 +44,7 @@ bool holds_hits(const std::string& path) {
   char buf[kSmallPart + 1];
   const ssize_t n = ::read(fd, buf, sizeof buf);
   ::close(fd);
-  if (n < 0 || n > kSmallPart) return true;
-  for (ssize_t i = 0; i < n; ++i) {
-    if ((i == 0 || buf[i - 1] == '\n') && buf[i] != '#') return true;
-  }
-  return false;
+  return n < 0 || n > kSmallPart || holds_hit_line(buf, static_cast<std::size_t>(n));
 }
 
 // Starts `program part` with its report in the part's .out file.
@@ -58,7 +53,7 @@ bool start(const char* program, const std::string& dir, int part, running& r, st
   const std::string report = part_path(dir, part, ".out");
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
-    error = std::string("cannot run ") + program + ": " + std::strerror(errno);
+    error = cannot_run_text(program) + ": " + std::strerror(errno);
     return false;
   }
   // The parent reads whatever is there and goes back to polling.
@@ -81,7 +76,7 @@ bool start(const char* program, const std::string& dir, int part, running& r, st
   ::close(pipe_fds[1]);
   if (failed != 0) {
     ::close(pipe_fds[0]);
-    error = std::string("cannot run ") + program + ": " + std::strerror(failed);
+    error = cannot_run_text(program) + ": " + std::strerror(failed);
     return false;
   }
   r.part = part;
@@ -139,7 +134,7 @@ int run_parts(const char* program, const std::string& dir, int parts, int jobs, 
       std::string error;
       if (!start(program, dir, next, r, error)) {
         stop_all(active);
-        write_message(err_fd, ("ERROR: " + error + "\n").c_str());
+        write_error(err_fd, error);
         return 1;
       }
       active.push_back(r);
@@ -161,10 +156,7 @@ int run_parts(const char* program, const std::string& dir, int parts, int jobs, 
       if (status != 0) {
         stop_all(active);
         write_message(err_fd, done.messages.c_str());
-        char text[160];
-        std::snprintf(text, sizeof text, "ERROR: pairhits failed on part %d of %d (status %d)\n", done.part + 1, parts,
-                      status);
-        write_message(err_fd, text);
+        write_part_failed(err_fd, done.part, parts, status);
         return 1;
       }
       // Done with: its disk space and page cache go to the parts still to run.

@@ -5,11 +5,11 @@
 // Each part gets the complete hit lines of its read names, in table order,
 // with LF line ends. A line without a mate mark carries the mate of the
 // line before it in the whole table, which in its part may be another: a
-// quiet line "#/1" or "#/2" (a comment, so neither counted nor kept) is put
-// before it then, and at the end of each part, so that the part's next
-// table (the same part of the next chunk) starts with the mate the whole
-// table ended with. Incomplete lines are left out: their counts, and all
-// the counts behind the messages, go into the stats file.
+// quiet mate line (split_layout.h) is put before it then, and at the end of
+// each part, so that the part's next table (the same part of the next
+// chunk) starts with the mate the whole table ended with. Incomplete lines
+// are left out: their counts, and all the counts behind the messages, go
+// into the stats file.
 #pragma once
 
 #include <csignal>
@@ -19,12 +19,6 @@
 #include "cli.h"
 
 namespace pairhits {
-
-inline constexpr int kMaxParts = 4096;
-
-// The path of part `part` (from 0) and of the stats file in `dir`.
-std::string part_path(const std::string& dir, int part, const char* suffix = ".tsv");
-std::string stats_path(const std::string& dir);
 
 // Splits the open tables into `parts` part tables and a stats file in the
 // existing folder `dir`; `names` are the tables' names for the messages.

@@ -12,7 +12,8 @@
 
 #include "alloc.h"
 #include "cli.h"
-#include "part_split.h"
+#include "messages.h"
+#include "split_layout.h"
 #include "quiet_thread.h"
 #include "report_writer.h"
 #include "stream_copy.h"
@@ -153,7 +154,7 @@ bool PartFiles::finish() {
 
 std::string PartFiles::error() const {
   const std::string path = failed_part_ < 0 ? dir_ : part_path(dir_, failed_part_);
-  return "problem writing " + path + ": " + std::strerror(errno_);
+  return problem_writing_text(path) + ": " + std::strerror(errno_);
 }
 
 bool PartFiles::hand_over(int part) {

@@ -1,4 +1,4 @@
-#include "huge_arena.h"
+#include "arena.h"
 
 #include <sys/mman.h>
 
@@ -11,40 +11,25 @@
 namespace pairhits {
 
 namespace {
-constexpr std::size_t kHugePage = std::size_t{2} << 20;  // x86-64's and most ARM64 kernels'
-// Small tables stay small: the first regions are of plain pages.
+// Small tables stay small: the first regions are small.
 constexpr std::size_t kFirstRegion = std::size_t{256} << 10;
 // Regions double up to this size: few system calls on large tables, little
 // address space on small ones.
 constexpr std::size_t kLargestRegion = std::size_t{64} << 20;
-// What the populator is asked for at a time: with huge pages, one (asking
-// for part of one backs all of it); without, an eighth of that, so that a
-// run that ends leaves little backed and unused.
-#if defined(MADV_HUGEPAGE) && !defined(PAIRHITS_NO_HUGE_PAGES)
-constexpr std::size_t kPopulateStep = kHugePage;
-#else
-constexpr std::size_t kPopulateStep = kHugePage / 8;
-#endif
+// Regions from this size on start on a multiple of it, as they always have
+// (the kernel's transparent huge pages, where it gives them unasked, need it).
+constexpr std::size_t kLargeAlign = std::size_t{2} << 20;
+// What the populator is asked for at a time: a run that ends leaves at most
+// this much backed and unused.
+constexpr std::size_t kPopulateStep = std::size_t{256} << 10;
 }  // namespace
 
-struct HugeArena::region {
+struct Arena::region {
   region* next;
   std::size_t bytes;
 };
 
-void advise_huge_pages(void* p, std::size_t bytes) {
-#if defined(MADV_HUGEPAGE) && !defined(PAIRHITS_NO_HUGE_PAGES)
-  // Only whole huge pages inside the block can be huge.
-  const auto start = (reinterpret_cast<std::uintptr_t>(p) + kHugePage - 1) & ~(kHugePage - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHugePage - 1);
-  if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-  (void)p;
-  (void)bytes;
-#endif
-}
-
-HugeArena::~HugeArena() {
+Arena::~Arena() {
   if (populator_ != nullptr) populator_->wait_idle();
   while (regions_ != nullptr) {
     region* next = regions_->next;
@@ -53,10 +38,9 @@ HugeArena::~HugeArena() {
   }
 }
 
-bool HugeArena::grow(std::size_t at_least) {
+bool Arena::grow(std::size_t at_least) {
   if (regions_ != nullptr) {
-    // The rest of the current region will not be used: give back its pages,
-    // even those inside a huge page that is already backed (it is split).
+    // The rest of the current region will not be used: give back its pages.
     const auto unused = (reinterpret_cast<std::uintptr_t>(next_) + kPageBytes - 1) & ~std::uintptr_t{kPageBytes - 1};
     const auto end = reinterpret_cast<std::uintptr_t>(regions_) + regions_->bytes;
     if (end > unused) {
@@ -67,11 +51,10 @@ bool HugeArena::grow(std::size_t at_least) {
   }
   next_region_bytes_ = next_region_bytes_ == 0 ? kFirstRegion : std::min(2 * next_region_bytes_, kLargestRegion);
   const std::size_t wanted = at_least + sizeof(region) + kPageBytes;
-  const std::size_t unit = next_region_bytes_ < kHugePage ? kPageBytes : kHugePage;
+  const std::size_t unit = next_region_bytes_ < kLargeAlign ? kPageBytes : kLargeAlign;
   const std::size_t bytes = std::max(next_region_bytes_, (wanted + unit - 1) / unit * unit);
   void* p = mem_map(bytes, unit);
   if (p == nullptr) return false;
-  if (bytes >= kHugePage) advise_huge_pages(p, bytes);
   auto* r = static_cast<region*>(p);
   r->next = regions_;
   r->bytes = bytes;
@@ -86,7 +69,7 @@ bool HugeArena::grow(std::size_t at_least) {
 // Once the run comes within a quarter of a step of the memory asked for so
 // far, the next step is asked for: the populator has that quarter's time to
 // back it, and a run that ends there leaves that much backed and unused.
-void HugeArena::populate_ahead() {
+void Arena::populate_ahead() {
   const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(regions_) + regions_->bytes;
   if (populated_ >= end) return;
   const std::uintptr_t step = std::min<std::uintptr_t>(kPopulateStep, end - populated_);
@@ -94,7 +77,7 @@ void HugeArena::populate_ahead() {
   populated_ += step;
 }
 
-void* HugeArena::take(std::size_t bytes, std::size_t align) {
+void* Arena::take(std::size_t bytes, std::size_t align) {
   std::size_t pad = (align - reinterpret_cast<std::uintptr_t>(next_) % align) % align;
   if (next_ == nullptr || pad + bytes > room_) {
     if (!grow(bytes + align)) return nullptr;

@@ -85,7 +85,7 @@ int merge_once(const std::vector<std::string>& paths, std::size_t first, std::si
       case read_result::end:
         return true;
       case read_result::read_error:
-        write_error_with_reason(err_fd, ("problem reading " + paths[first + k]).c_str(), inputs[k].reader->error_text());
+        write_error_with_reason(err_fd, problem_reading_text(paths[first + k]).c_str(), inputs[k].reader->error_text());
         return false;
       default:
         write_malloc_failed(err_fd);
@@ -95,7 +95,7 @@ int merge_once(const std::vector<std::string>& paths, std::size_t first, std::si
   for (std::size_t k = 0; k < inputs.size(); ++k) {
     inputs[k].fd = ::open(paths[first + k].c_str(), O_RDONLY | O_CLOEXEC);
     if (inputs[k].fd < 0) {
-      write_error_with_reason(err_fd, ("problem reading " + paths[first + k]).c_str(), std::strerror(errno));
+      write_error_with_reason(err_fd, problem_reading_text(paths[first + k]).c_str(), std::strerror(errno));
       return 1;
     }
     inputs[k].reader = std::make_unique<LineReader>(inputs[k].fd, kReadBytes, kReadBytes);
@@ -116,7 +116,7 @@ int merge_once(const std::vector<std::string>& paths, std::size_t first, std::si
   // A signal (SIGPIPE from a reader that went away, say) ends the run quietly.
   if (stop != nullptr && *stop != 0) return -1;
   if (!flushed) {
-    write_error_with_reason(err_fd, "problem writing the report", std::strerror(out.error_number()));
+    write_error_with_reason(err_fd, kWritingReportText, std::strerror(out.error_number()));
     return 1;
   }
   return 0;
@@ -139,7 +139,7 @@ int merge_reports(const std::vector<std::string>& paths, int out_fd, int err_fd,
     rounds.push_back(paths[0] + ".round" + std::to_string(rounds.size()));
     const int fd = ::open(rounds.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-      write_error_with_reason(err_fd, ("problem writing " + rounds.back()).c_str(), std::strerror(errno));
+      write_error_with_reason(err_fd, problem_writing_text(rounds.back()).c_str(), std::strerror(errno));
       status = 1;
       break;
     }

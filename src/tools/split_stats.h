@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "loader.h"
+#include "load_stats.h"
 
 namespace pairhits {
 
@@ -32,5 +32,10 @@ bool read_split_stats(const char* path, split_stats& stats);
 // The counts of one load over the tables of `splits`, in order, and the
 // names of all their tables.
 split_stats combine_split_stats(const std::vector<split_stats>& splits);
+
+// The messages of one load with these counts over these tables: the
+// skipped-lines message (naming the table when there are several) and the
+// warnings.
+void write_split_messages(int err_fd, const split_stats& stats);
 
 }  // namespace pairhits

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "messages.h"
+
 namespace pairhits {
 
 namespace {
@@ -75,6 +77,13 @@ split_stats combine_split_stats(const std::vector<split_stats>& splits) {
     all.tables.insert(all.tables.end(), s.tables.begin(), s.tables.end());
   }
   return all;
+}
+
+void write_split_messages(int err_fd, const split_stats& stats) {
+  std::vector<const char*> names;
+  for (const std::string& t : stats.tables) names.push_back(t.c_str());
+  if (stats.counts.skipped > 0) write_skip_warning(err_fd, stats.counts, names.size() > 1 ? names.data() : nullptr);
+  write_load_warnings(err_fd, stats.counts);
 }
 
 }  // namespace pairhits

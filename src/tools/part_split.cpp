@@ -11,23 +11,13 @@
 #include "messages.h"
 #include "part_files.h"
 #include "readline.h"
-#include "report_writer.h"
+#include "split_layout.h"
 #include "split_stats.h"
 #include "table_source.h"
 
 namespace pairhits {
 
-std::string part_path(const std::string& dir, int part, const char* suffix) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/part-%04d%s", part, suffix);
-  return dir + name;
-}
-
-std::string stats_path(const std::string& dir) { return dir + "/stats"; }
-
 namespace {
-
-const char kMateLine[3][4] = {"", "#/1", "#/2"};
 
 // The part of a name's hash: its high 32 bits scaled to [0, parts), which
 // spreads as well as a remainder and costs a multiply instead of a 64-bit
@@ -49,7 +39,7 @@ struct splitter_state {
     std::int32_t& m = part_mate[static_cast<std::size_t>(p)];
     if (m == mate) return true;
     m = mate;
-    return files.put(p, kMateLine[mate], 3) && files.put(p, "\n", 1);
+    return files.put(p, mate_line(mate), kMateLineBytes) && files.put(p, "\n", 1);
   }
 };
 
@@ -167,7 +157,7 @@ int split_tables(const table_input* tables, std::size_t count, const std::string
   }
   PartFiles files(dir, parts, expected);
   if (!files.create()) {
-    write_error_with_reason(err_fd, "cannot make the part tables", files.error().c_str());
+    write_error_with_reason(err_fd, kNoPartTablesText, files.error().c_str());
     return 1;
   }
   splitter_state s{files, parts, 0, std::vector<std::int32_t>(static_cast<std::size_t>(parts), 0), {}};
@@ -184,14 +174,14 @@ int split_tables(const table_input* tables, std::size_t count, const std::string
   if (status == load_status::ok && !files.finish()) status = load_status::write_failed;
   s.stats.last_mate = s.mate;
   if (status == load_status::stopped) return -1;
-  if (status == load_status::write_failed) write_message(err_fd, ("ERROR: " + files.error() + "\n").c_str());
+  if (status == load_status::write_failed) write_error(err_fd, files.error());
   if (status != load_status::ok) {
     write_load_failure(err_fd, status, s.stats.counts);
     return 1;
   }
   const std::string path = stats_path(dir);
   if (!write_split_stats(path.c_str(), s.stats)) {
-    write_error_with_reason(err_fd, ("problem writing " + path).c_str(), std::strerror(errno));
+    write_error_with_reason(err_fd, problem_writing_text(path).c_str(), std::strerror(errno));
     return 1;
   }
   return 0;

@@ -1,5 +1,4 @@
-// pairhits-partitioned TABLE... [-n PARTS] [-j JOBS]: pairhits on tables
-// larger than memory. Splits the tables by read name into PARTS parts in a
+// pairhits-partitioned: pairhits on tables larger than memory. Splits the tables by read name into PARTS parts in a
 // work folder, runs pairhits on the parts, JOBS at a time, and merges their
 // reports into the report of one run; the work folder is removed whatever
 // happens, and a signal stops the parts and ends the run with 128 + its number.
@@ -20,19 +19,19 @@
 #include "messages.h"
 #include "part_runner.h"
 #include "part_split.h"
+#include "program_limits.h"
+#include "programs.h"
 #include "report_merge.h"
-#include "report_writer.h"
+#include "split_layout.h"
 #include "split_stats.h"
 #include "table_source.h"
 
+namespace pairhits {
 namespace {
-
-using namespace pairhits;
 
 volatile std::sig_atomic_t g_signal = 0;
 void on_signal(int signal) { g_signal = signal; }
 
-constexpr int kMaxJobs = 1024;
 // Memory a run needs per byte of table: about 0.55 on real tables; more
 // for safety. Compressed tables are assumed to hold 5 times their size.
 constexpr double kMemoryPerByte = 0.75;
@@ -42,18 +41,6 @@ constexpr double kUsableShare = 0.8;  // of the memory the system says is availa
 // the processor's caches and each line costs more. On the benchmark's
 // shuffled table at 4x (650 MB), 2 parts took 3.8 s, 6 to 16 parts 3.2 s.
 constexpr double kPartTableBytes = 128.0 * (1 << 20);
-
-const char kUsage[] =
-    "Usage: pairhits-partitioned TABLE... [-n PARTS] [-j JOBS]\n"
-    "pairhits for tables larger than memory: split the tables into PARTS parts\n"
-    "by read name (pairhits-split), run pairhits on the parts, JOBS at once,\n"
-    "and merge their reports (pairhits-merge). The report and messages are\n"
-    "those of one pairhits run. Work files go to TMPDIR (default /tmp).\n"
-    "\n"
-    "  -n PARTS  1 to 4096 (default: from the tables' size and free memory)\n"
-    "  -j JOBS   1 to 1024 (default: the number of processors)\n"
-    "\n"
-    "Full documentation: man pairhits-partitioned\n";
 
 // Bytes of memory the system says are available, or 0 if unknown.
 double available_memory() {
@@ -103,43 +90,44 @@ void remove_folder(const std::string& dir) {
 }
 
 // Split, run, merge; -1 when a signal stopped it.
-int run(const OpenTables& tables, const std::string& dir, int parts, int jobs) {
-  int status = split_tables(tables.data(), tables.size(), dir, parts, 2, &g_signal);
+int run(const OpenTables& tables, const std::string& dir, int parts, int jobs, int out_fd, int err_fd) {
+  int status = split_tables(tables.data(), tables.size(), dir, parts, err_fd, &g_signal);
   if (status != 0) return status;
   std::vector<int> ran;
-  status = run_parts("pairhits", dir, parts, jobs, 2, &g_signal, ran);
+  status = run_parts("pairhits", dir, parts, jobs, err_fd, &g_signal, ran);
   if (status != 0) return status;
   split_stats stats;
   if (!read_split_stats(stats_path(dir).c_str(), stats)) {
-    write_error_with_reason(2, "problem reading", stats_path(dir).c_str());
+    write_error_with_reason(err_fd, kProblemReadingText, stats_path(dir).c_str());
     return 1;
   }
-  std::vector<const char*> names;
-  for (const std::string& t : stats.tables) names.push_back(t.c_str());
-  if (stats.counts.skipped > 0) write_skip_warning(2, stats.counts, names.size() > 1 ? names.data() : nullptr);
-  write_load_warnings(2, stats.counts);
+  write_split_messages(err_fd, stats);
   std::vector<std::string> reports;
   for (int p : ran) reports.push_back(part_path(dir, p, ".out"));
-  return merge_reports(reports, 1, 2, &g_signal);
+  return merge_reports(reports, out_fd, err_fd, &g_signal);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int pairhits_partitioned_main(int argc, const char* const* argv, int out_fd, int err_fd) {
   const command_line c = parse_command_line(argc, argv, {"-n", "-j"});
-  if (const int status = answer_without_running(c, "pairhits-partitioned", kUsage, 1, 2); status >= 0) return status;
+  const std::string usage = partitioned_usage_text();
+  if (const int status = answer_without_running(c, "pairhits-partitioned", usage.c_str(), out_fd, err_fd);
+      status >= 0) {
+    return status;
+  }
   int parts = 0;
   int jobs = 0;
   for (const auto& [option, value] : c.values) {
     if (option == "-n" && !parse_count(value, kMaxParts, parts)) {
-      return usage_error(2, "PARTS must be a whole number from 1 to 4096", value);
+      return usage_error(err_fd, count_range_text("PARTS", kMaxParts).c_str(), value);
     }
     if (option == "-j" && !parse_count(value, kMaxJobs, jobs)) {
-      return usage_error(2, "JOBS must be a whole number from 1 to 1024", value);
+      return usage_error(err_fd, count_range_text("JOBS", kMaxJobs).c_str(), value);
     }
   }
   OpenTables tables;
-  if (const int status = open_tables(c.paths, tables, 2); status >= 0) return status;
+  if (const int status = open_tables(c.paths, tables, err_fd); status >= 0) return status;
   if (jobs == 0) jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   if (parts == 0) parts = default_parts(tables, jobs);
 
@@ -154,10 +142,10 @@ int main(int argc, char** argv) {
   const char* tmp = std::getenv("TMPDIR");
   std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pairhits.XXXXXX";
   if (::mkdtemp(dir.data()) == nullptr) {
-    write_error_with_reason(2, "cannot make a work folder in TMPDIR", std::strerror(errno));
+    write_error_with_reason(err_fd, kNoWorkFolderText, std::strerror(errno));
     return 1;
   }
-  const int status = run(tables, dir, parts, jobs);
+  const int status = run(tables, dir, parts, jobs, out_fd, err_fd);
   remove_folder(dir);
   if (g_signal != 0) {
     std::signal(g_signal, SIG_DFL);
@@ -165,3 +153,5 @@ int main(int argc, char** argv) {
   }
   return status < 0 ? 1 : status;
 }
+
+}  // namespace pairhits

@@ -1,0 +1,74 @@
+// The rules of a hit line, stated once: where its fields are, whether it is
+// complete, and what its mate is. Every way of reading lines (the run, the
+// split's scan of many lines at once, the plain build) takes its verdict
+// from these rules; split_hit_line_plain states them byte by byte, and the
+// faster ways in hit_splitter.h are held to it by their tests.
+//
+// - Fields are maximal runs of bytes other than TAB, numbered from 1: a run
+//   of TABs is one separator, and TABs at either end of the line start no
+//   field. A zero byte is a byte like any other here.
+// - Field 1 moves the mate, whenever the line has a field 1, complete or
+//   not: to 1 if it holds "/1" anywhere, then to 2 if it holds "/2"
+//   anywhere. A field 1 with neither leaves the mate as the line before
+//   left it (0 before any line named one).
+// - A line is complete when it has at least nine fields, a field 1 of at
+//   least two bytes, and no zero byte anywhere. Its read name is field 1
+//   less its last two bytes, whatever they are; fields 3 and 7 are its two
+//   numbers and field 9 its target. Fields past the ninth are never looked
+//   at (but for the default-columns check below).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "read_ahead.h"
+
+namespace pairhits {
+
+inline constexpr char kFieldSeparator = '\t';
+inline constexpr int kFieldsNeeded = 9;
+// Fields by their index from 0.
+inline constexpr int kNameField = 0;
+inline constexpr int kCol3Field = 2;
+inline constexpr int kCol7Field = 6;
+inline constexpr int kField8 = 7;
+inline constexpr int kTargetField = 8;
+inline constexpr std::size_t kMateSuffixBytes = 2;
+
+// The mate after a field 1 that holds "/1" (holds_one) or "/2" (holds_two).
+inline std::int32_t mate_after(std::int32_t mate, bool holds_one, bool holds_two) {
+  if (holds_one) mate = 1;
+  if (holds_two) mate = 2;
+  return mate;
+}
+
+// Whether a line with `fields` fields, a field 1 of `field1_bytes` bytes,
+// and a zero byte or none, is complete.
+inline bool is_complete(int fields, std::size_t field1_bytes, bool has_zero) {
+  return fields >= kFieldsNeeded && field1_bytes >= kMateSuffixBytes && !has_zero;
+}
+
+// What a complete line gives, as views into it.
+struct hit_fields {
+  padded_view name;    // field 1 less its mate suffix
+  padded_view col3;
+  padded_view col7;
+  padded_view field8;  // for the default-columns check; not zero-terminated
+  padded_view target;
+  bool marked;         // whether field 1 holds "/1" or "/2"
+};
+
+// The rules, byte by byte: true for a complete line, whose fields are then
+// in `fields`; `mate` moves as field 1 says. With `terminate`, a zero byte
+// is written after the name and fields 3, 7 and 9 (over the TAB or the
+// mate suffix after them), so the line's own text is not usable afterwards;
+// without, the line is left as it was.
+bool split_hit_line_plain(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate = true);
+
+// Whether a complete line, split into `fields`, has the shape of BLAST's
+// default tabular columns: exactly 12 fields, and fields 7 to 10 (query
+// and subject start and end) whole numbers. Field 9 is then a position,
+// not a target.
+bool has_default_outfmt6_shape(padded_view line, const hit_fields& fields);
+
+}  // namespace pairhits

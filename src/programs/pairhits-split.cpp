@@ -1,0 +1,4 @@
+// pairhits-split (tools/programs.h).
+#include "tools/programs.h"
+
+int main(int argc, char** argv) { return pairhits::pairhits_split_main(argc, argv, 1, 2); }
