@@ -278,7 +278,7 @@ struct ScanLines {
 };
 
 // The plain build's way: each line by the plain rules.
-std::size_t scan_lines_plain(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
+[[maybe_unused]] std::size_t scan_lines_plain(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
                              std::size_t& consumed) {
   std::size_t count = 0;
   std::size_t pos = 0;

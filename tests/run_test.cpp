@@ -14,6 +14,8 @@
 
 #include "alloc.h"
 #include "blast_parser.h"
+#include "messages.h"
+#include "test_files.h"
 
 namespace pairhits {
 namespace {
@@ -26,47 +28,28 @@ struct outcome {
   int status;
 };
 
-int memory_file(const std::string& content) {
-  int fd = memfd_create("pairhits-test", 0);
-  EXPECT_GE(fd, 0);
-  EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-std::string drain(int fd) {
-  std::string text;
-  lseek(fd, 0, SEEK_SET);
-  char buf[65536];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
-  close(fd);
-  return text;
-}
-
 outcome run(const std::string& table) {
-  int in = memory_file(table);
-  int out = memory_file("");
-  int err = memory_file("");
-  int status = pairhits_run(in, out, err);
-  close(in);
-  return {drain(out), drain(err), status};
+  MemoryFile in(table);
+  MemoryFile out;
+  MemoryFile err;
+  const int status = pairhits_run(in.fd(), out.fd(), err.fd());
+  return {out.text(), err.text(), status};
 }
 
 // The warnings after a load that explain an empty or wrong report.
-const std::string kOnlyMate1 =
-    "ERROR: every hit line is of mate 1 (\"/1\"); without mate 2's hits nothing can pair: give the tables of both mates\n";
-const std::string kOnlyMate2 =
-    "ERROR: every hit line is of mate 2 (\"/2\"); without mate 1's hits nothing can pair: give the tables of both mates\n";
-const std::string kNoMarks =
-    "ERROR: no read name in column 1 ends in \"/1\" or \"/2\", so every hit counts as mate 2 and nothing can "
-    "pair; pairhits expects names such as read7/1 and read7/2\n";
-const std::string kDefaultColumns =
-    "ERROR: the table has BLAST's default -outfmt 6 columns, whose column 9 is a position, not a target; run "
-    "blastn with -outfmt \"6 qseqid sseqid pident length mismatch gapopen evalue bitscore staxids\"\n";
-const std::string kNothingRead =
-    "ERROR: no line of the input is a hit line (nine TAB-separated columns, the read name first): is it a BLAST "
-    "tabular table?\n";
+const std::string kOnlyMate1 = kOnlyMate1Text;
+const std::string kOnlyMate2 = kOnlyMate2Text;
+const std::string kNoMarks = kNoMarksText;
+const std::string kDefaultColumns = kDefaultColumnsText;
+const std::string kNothingRead = kNothingReadText;
+
+// The skipped-lines message for `skipped` lines, the first at line `first`.
+std::string skip_warning(long skipped, long first) {
+  load_stats stats;
+  stats.skipped = static_cast<unsigned long long>(skipped);
+  stats.first_skipped = static_cast<unsigned long long>(first);
+  return skip_warning_text(stats, nullptr);
+}
 
 // The rules written as plainly as possible: split on line ends, split on
 // TABs, strtod, a map of names, printf.
@@ -148,11 +131,7 @@ std::string model(const std::string& table, std::string* warning = nullptr) {
   }
   if (warning != nullptr) {
     warning->clear();
-    if (skipped == 1) *warning = "ERROR: 1 line without a complete hit was skipped, at line " + std::to_string(first) + "\n";
-    if (skipped > 1) {
-      *warning = "ERROR: " + std::to_string(skipped) +
-                 " lines without a complete hit were skipped, the first at line " + std::to_string(first) + "\n";
-    }
+    if (skipped > 0) *warning = skip_warning(skipped, first);
     if (complete == 0 && skipped > 0) *warning += kNothingRead;
     if (complete > 0 && default_columns) *warning += kDefaultColumns;
     if (complete > 0 && marked == 0) *warning += kNoMarks;
@@ -192,7 +171,7 @@ TEST(Run, HandWrittenRules) {
        "r/1\ts\t99\t100\t0\t0\t1\t100\t5\t104\t1e-40\t180\nr/2\ts\t98\t100\t0\t0\t1\t100\t5\t104\t1e-39\t180\n",
        "r\t99,98\t1,1\t5\n", kDefaultColumns},
       {"nothing reads as a hit line", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"s, "",
-       "ERROR: 4 lines without a complete hit were skipped, the first at line 1\n" + kNothingRead},
+       skip_warning(4, 1) + kNothingRead},
       {"byte-wise order", hit_line("r9/1", "1", "1", "T") + hit_line("r9/2", "2", "2", "T") +
                               hit_line("r10/1", "3", "3", "T") + hit_line("r10/2", "4", "4", "T") +
                               hit_line("R1/1", "5", "5", "T") + hit_line("R1/2", "6", "6", "T"),
@@ -215,12 +194,12 @@ TEST(Run, HandWrittenRules) {
        "r\t1,2\t1,2\tT\n", ""},
       {"incomplete lines are counted and skipped",
        "garbage\n" + hit_line("r/1", "1", "1", "T") + "x\ty\n" + hit_line("r/2", "2", "2", "T"),
-       "r\t1,2\t1,2\tT\n", "ERROR: 2 lines without a complete hit were skipped, the first at line 1\n"},
+       "r\t1,2\t1,2\tT\n", skip_warning(2, 1)},
       {"one incomplete line", hit_line("r/1", "1", "1", "T") + "\t\t\t\n" + hit_line("r/2", "2", "2", "T"),
-       "r\t1,2\t1,2\tT\n", "ERROR: 1 line without a complete hit was skipped, at line 2\n"},
+       "r\t1,2\t1,2\tT\n", skip_warning(1, 2)},
       {"a line with a zero byte is skipped, its neighbours are not",
        hit_line("r/1", "1", "1", "T") + hit_line("r/2", "5", "5", "T\0Z"s) + hit_line("r/2", "2", "2", "T"),
-       "r\t1,2\t1,2\tT\n", "ERROR: 1 line without a complete hit was skipped, at line 2\n"},
+       "r\t1,2\t1,2\tT\n", skip_warning(1, 2)},
       {"lone CR ends a line", hit_line("r/1", "1", "1", "T", "\r") + hit_line("r/2", "2", "2", "T", "\r"),
        "r\t1,2\t1,2\tT\n", ""},
       {"numbers as strtod reads them and as %g prints them",
@@ -375,7 +354,7 @@ TEST(Run, AllocationFailureGivesNoReport) {
     } else {
       ASSERT_EQ(o.status, 1) << "allowed " << allowed;
       ASSERT_EQ(o.out, "") << "allowed " << allowed;
-      ASSERT_EQ(o.err, "ERROR: problem with malloc allocation as occured\n") << "allowed " << allowed;
+      ASSERT_EQ(o.err, kMallocFailedText) << "allowed " << allowed;
     }
   }
 }
@@ -387,7 +366,7 @@ TEST(Run, LineTooLongForMemoryGivesReallocMessage) {
   fail_allocations_after(-1);
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.err, "ERROR: problem with realloc allocation as occured\n");
+  EXPECT_EQ(o.err, kReallocFailedText);
 }
 
 }  // namespace
