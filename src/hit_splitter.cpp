@@ -241,7 +241,8 @@ inline bool scan_short_line(const char* p, std::size_t rest, std::int32_t& mate,
   return true;
 }
 
-template <typename Masks>
+// With kPlain (the plain build), each line by the plain rule.
+template <typename Masks, bool kPlain = false>
 inline std::size_t scan_lines_with(padded_view lines, std::int32_t& mate, scanned_line* out,
                                    std::size_t max_out, std::size_t& consumed) {
   const char* text = lines.data();
@@ -251,13 +252,14 @@ inline std::size_t scan_lines_with(padded_view lines, std::int32_t& mate, scanne
   for (; count < max_out && pos < length; ++count) {
     scanned_line& o = out[count];
     o.start = pos;
-    if (!scan_short_line<Masks>(text + pos, length - pos, mate, o)) {
+    if (kPlain || !scan_short_line<Masks>(text + pos, length - pos, mate, o)) {
       // Long lines, and long first fields, the way check_hit_line goes.
       const auto* lf = static_cast<const char*>(std::memchr(text + pos, '\n', length - pos));
       o.size = static_cast<std::size_t>(lf - (text + pos));
       field_bounds f;
       hit_fields fields;
-      o.complete = complete_line<1>(lines.part(pos, o.size), f, fields, mate);
+      const padded_view line = lines.part(pos, o.size);
+      o.complete = kPlain ? split_hit_line_plain(line, fields, mate, false) : complete_line<1>(line, f, fields, mate);
       o.name_start = o.complete ? static_cast<std::size_t>(fields.name.data() - text) : 0;
       o.name_size = o.complete ? fields.name.size() : 0;
       o.marked = o.complete && fields.marked;
@@ -277,33 +279,11 @@ struct ScanLines {
   }
 };
 
-// The plain build's way: each line by the plain rules.
-[[maybe_unused]] std::size_t scan_lines_plain(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
-                             std::size_t& consumed) {
-  std::size_t count = 0;
-  std::size_t pos = 0;
-  for (; count < max_out && pos < lines.size(); ++count) {
-    scanned_line& o = out[count];
-    const auto* lf = static_cast<const char*>(std::memchr(lines.data() + pos, '\n', lines.size() - pos));
-    o.start = pos;
-    o.size = static_cast<std::size_t>(lf - (lines.data() + pos));
-    hit_fields fields;
-    o.complete = split_hit_line_plain(lines.part(pos, o.size), fields, mate, false);
-    o.name_start = o.complete ? static_cast<std::size_t>(fields.name.data() - lines.data()) : 0;
-    o.name_size = o.complete ? fields.name.size() : 0;
-    o.marked = o.complete && fields.marked;
-    o.mate = mate;
-    pos += o.size + 1;
-  }
-  consumed = pos;
-  return count;
-}
-
 }  // namespace
 
 std::size_t scan_lines(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
                        std::size_t& consumed) {
-  if constexpr (kPlainBuild) return scan_lines_plain(lines, mate, out, max_out, consumed);
+  if constexpr (kPlainBuild) return scan_lines_with<NarrowMasks, true>(lines, mate, out, max_out, consumed);
   return with_masks<ScanLines>(lines, mate, out, max_out, consumed);
 }
 
