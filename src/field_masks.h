@@ -13,7 +13,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -83,18 +82,20 @@ extern bool wide_masks_in_use;
 // Kernel::run<WideMasks>, built for the wide target as a whole (flatten)
 // so that the compares inline.
 template <typename Kernel, typename... Args>
-[[gnu::target(PAIRHITS_WIDE_TARGET), gnu::flatten]] auto run_wide(Args&&... args) {
-  return Kernel::template run<WideMasks>(std::forward<Args>(args)...);
+[[gnu::target(PAIRHITS_WIDE_TARGET), gnu::flatten]] auto run_wide(Args... args) {
+  return Kernel::template run<WideMasks>(args...);
 }
 #endif
 
-// Kernel::run<Masks>(args...) with the widest masks in use.
+// Kernel::run<Masks>(args...) with the widest masks in use. The arguments
+// go by value (outputs as pointers): a reference to the caller's variables
+// could alias what the kernel writes, and its loops would reload them.
 template <typename Kernel, typename... Args>
-inline auto with_masks(Args&&... args) {
+inline auto with_masks(Args... args) {
 #if PAIRHITS_WIDE_MASKS
-  if (wide_masks_in_use) return run_wide<Kernel>(std::forward<Args>(args)...);
+  if (wide_masks_in_use) return run_wide<Kernel>(args...);
 #endif
-  return Kernel::template run<NarrowMasks>(std::forward<Args>(args)...);
+  return Kernel::template run<NarrowMasks>(args...);
 }
 
 // Whether the splitter may use the wide masks on processors that have

@@ -100,14 +100,14 @@ inline void find_fields(padded_view line, field_bounds& f) {
 template <int kKept>
 struct FindFields {
   template <typename Masks>
-  static void run(padded_view line, field_bounds& f) {
-    find_fields<kKept, Masks>(line, f);
+  static void run(padded_view line, field_bounds* f) {
+    find_fields<kKept, Masks>(line, *f);
   }
 };
 
 template <int kKept>
 void locate_fields(padded_view line, field_bounds& f) {
-  with_masks<FindFields<kKept>>(line, f);
+  with_masks<FindFields<kKept>>(line, &f);
 }
 
 // Sets the mate from field 1's marks; returns whether it had any.
@@ -125,7 +125,7 @@ bool update_mate(const char* text, const field_bounds& f, std::int32_t& mate) {
     one = contains_mark(text + start, end - start, '1');
     two = contains_mark(text + start, end - start, '2');
   }
-  mate = mate_after(mate, one, two);
+  move_mate(mate, one, two);
   return one || two;
 }
 
@@ -229,7 +229,7 @@ inline bool scan_short_line(const char* p, std::size_t rest, std::int32_t& mate,
   } else if (starts1 != 0) {
     return false;  // field 1 starts in the second block
   }
-  mate = mate_after(mate, one, two);
+  move_mate(mate, one, two);
   o.size = static_cast<std::size_t>(end);
   const auto length1 = static_cast<std::size_t>(field1_end - field1_start);
   o.complete = is_complete(Masks::count(starts0) + Masks::count(starts1), length1,
@@ -273,9 +273,9 @@ inline std::size_t scan_lines_with(padded_view lines, std::int32_t& mate, scanne
 
 struct ScanLines {
   template <typename Masks>
-  static std::size_t run(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
-                         std::size_t& consumed) {
-    return scan_lines_with<Masks>(lines, mate, out, max_out, consumed);
+  static std::size_t run(padded_view lines, std::int32_t* mate, scanned_line* out, std::size_t max_out,
+                         std::size_t* consumed) {
+    return scan_lines_with<Masks>(lines, *mate, out, max_out, *consumed);
   }
 };
 
@@ -284,7 +284,7 @@ struct ScanLines {
 std::size_t scan_lines(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
                        std::size_t& consumed) {
   if constexpr (kPlainBuild) return scan_lines_with<NarrowMasks, true>(lines, mate, out, max_out, consumed);
-  return with_masks<ScanLines>(lines, mate, out, max_out, consumed);
+  return with_masks<ScanLines>(lines, &mate, out, max_out, &consumed);
 }
 
 }  // namespace pairhits

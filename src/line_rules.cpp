@@ -31,7 +31,7 @@ bool split_hit_line_plain(padded_view line, hit_fields& fields, std::int32_t& ma
   const std::string_view field1(text + starts[kNameField], ends[kNameField] - starts[kNameField]);
   const bool one = field1.find("/1") != std::string_view::npos;
   const bool two = field1.find("/2") != std::string_view::npos;
-  mate = mate_after(mate, one, two);
+  move_mate(mate, one, two);
   if (!is_complete(count, field1.size(), std::memchr(text, '\0', length) != nullptr)) return false;
   const auto field = [&](int k) { return line.part(starts[k], ends[k] - starts[k]); };
   fields.name = line.part(starts[kNameField], field1.size() - kMateSuffixBytes);

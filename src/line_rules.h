@@ -35,11 +35,11 @@ inline constexpr int kField8 = 7;
 inline constexpr int kTargetField = 8;
 inline constexpr std::size_t kMateSuffixBytes = 2;
 
-// The mate after a field 1 that holds "/1" (holds_one) or "/2" (holds_two).
-inline std::int32_t mate_after(std::int32_t mate, bool holds_one, bool holds_two) {
+// Moves the mate for a field 1 that holds "/1" (holds_one) or "/2"
+// (holds_two); stored only when it changes.
+inline void move_mate(std::int32_t& mate, bool holds_one, bool holds_two) {
   if (holds_one) mate = 1;
   if (holds_two) mate = 2;
-  return mate;
 }
 
 // Whether a line with `fields` fields, a field 1 of `field1_bytes` bytes,

@@ -28,7 +28,7 @@ struct split_case {
   std::string line;
   std::int32_t mate_before;
   bool complete;
-  std::int32_t mate_after;
+  std::int32_t mate_after;  // the mate after the line
   std::string name;
   std::string target;
   double col3;
