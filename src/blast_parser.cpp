@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "cli.h"
 #include "hit_splitter.h"
@@ -14,6 +15,7 @@
 #include "readline.h"
 #include "record_memory.h"
 #include "report_writer.h"
+#include "run_options.h"
 #include "table_source.h"
 
 namespace pairhits {
@@ -53,14 +55,14 @@ namespace {
 
 // Loads the tables one after the other into `table`, as one table. The
 // progress line, if any, is gone when this returns.
-load_status parse_blast_alignment(const table_input* tables, std::size_t count, std::size_t read_bytes,
-                                  ReadTable& table, Progress& progress, load_stats& stats) {
+load_status parse_blast_alignment(const table_input* tables, const line_format* formats, std::size_t count,
+                                  std::size_t read_bytes, ReadTable& table, Progress& progress, load_stats& stats) {
   Loader loader(table);
   load_status status = load_status::ok;
   for (std::size_t i = 0; i < count && status == load_status::ok; ++i) {
     TableSource source(tables[i].fd, &progress);
     LineReader reader(source, read_bytes, read_bytes, true);
-    status = reader.ok() ? loader.run(reader, stats, static_cast<int>(i)) : load_status::alloc_failed;
+    status = reader.ok() ? loader.run(reader, stats, static_cast<int>(i), formats[i]) : load_status::alloc_failed;
   }
   progress.finish();
   return status;
@@ -92,8 +94,8 @@ bool report(ReadTable& table, ReportWriter& out) {
 }
 
 // The load, its messages and the report; returns the exit status.
-int run_tables(const table_input* tables, std::size_t count, const char* const* names, int out_fd, int err_fd,
-               std::size_t read_bytes, unsigned long long total_bytes) {
+int run_tables(const table_input* tables, const line_format* formats, std::size_t count, const char* const* names,
+               int out_fd, int err_fd, std::size_t read_bytes, unsigned long long total_bytes) {
   ReadTable table;
   if (!table.ok()) {
     write_malloc_failed(err_fd);
@@ -101,7 +103,8 @@ int run_tables(const table_input* tables, std::size_t count, const char* const* 
   }
   Progress progress(err_fd, total_bytes);
   load_stats stats;
-  const load_status loaded = parse_blast_alignment(tables, count, read_bytes, table, progress, stats);
+  stats.default_columns = formats[0].check_columns;
+  const load_status loaded = parse_blast_alignment(tables, formats, count, read_bytes, table, progress, stats);
   if (loaded != load_status::ok) {
     write_load_failure(err_fd, loaded, stats);
     return 1;
@@ -121,18 +124,23 @@ int run_tables(const table_input* tables, std::size_t count, const char* const* 
 
 int pairhits_run(int in_fd, int out_fd, int err_fd, std::size_t read_bytes) {
   const table_input table{"-", in_fd};
-  return run_tables(&table, 1, nullptr, out_fd, err_fd, read_bytes, 0);
+  const line_format format;
+  return run_tables(&table, &format, 1, nullptr, out_fd, err_fd, read_bytes, 0);
 }
 
 int pairhits_main(int argc, const char* const* argv, int out_fd, int err_fd) {
-  const command_line c = parse_command_line(argc, argv);
+  const command_line c = parse_command_line(argc, argv, valued_options());
   if (const int status = answer_without_running(c, "pairhits", usage_text(), out_fd, err_fd); status >= 0) {
     return status;
   }
+  run_options options;
+  if (const int status = parse_run_options(c, options, err_fd); status >= 0) return status;
   OpenTables tables;
-  if (const int status = open_tables(c.paths, tables, err_fd); status >= 0) return status;
-  return run_tables(tables.data(), tables.size(), c.paths.size() > 1 ? c.paths.data() : nullptr, out_fd, err_fd,
-                    LineReader::kBackgroundCapacity, tables.total_bytes());
+  if (const int status = open_tables(options.paths, tables, err_fd); status >= 0) return status;
+  std::vector<line_format> formats;
+  for (std::size_t k = 0; k < options.paths.size(); ++k) formats.push_back(options.format_of(k));
+  return run_tables(tables.data(), formats.data(), tables.size(), options.paths.size() > 1 ? options.paths.data() : nullptr,
+                    out_fd, err_fd, LineReader::kBackgroundCapacity, tables.total_bytes());
 }
 
 }  // namespace pairhits

@@ -14,7 +14,7 @@
 
 namespace pairhits {
 
-command_line parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> valued) {
+command_line parse_command_line(int argc, const char* const* argv, const std::vector<std::string_view>& valued) {
   command_line c;
   bool options = true;
   for (int i = 1; i < argc && argv[i] != nullptr; ++i) {

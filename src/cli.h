@@ -21,8 +21,7 @@ struct command_line {
 // options named in `valued` take the next argument as their value; any
 // other argument that starts with '-' is a bad option. The first of help,
 // version or a faulty option decides.
-command_line parse_command_line(int argc, const char* const* argv,
-                                std::initializer_list<std::string_view> valued = {});
+command_line parse_command_line(int argc, const char* const* argv, const std::vector<std::string_view>& valued = {});
 
 // For a command line that does not run: prints the usage or the version
 // line of `program` on out_fd, or the fault on err_fd, and returns the exit

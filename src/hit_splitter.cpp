@@ -163,6 +163,12 @@ bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bo
   return true;
 }
 
+bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, const line_format& format,
+                    bool terminate) {
+  if (format.is_default()) return split_hit_line(line, fields, mate, terminate);
+  return split_hit_line_plain(line, fields, mate, terminate, format);
+}
+
 bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {
   fields = hit_fields{};  // the fields other than the name stay empty
   if constexpr (kPlainBuild) {

@@ -15,6 +15,11 @@ namespace pairhits {
 // split_hit_line_plain's verdict, mate and fields.
 bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate = true);
 
+// split_hit_line under `format`: the masks for the default format, the plain
+// rule for the others.
+bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, const line_format& format,
+                    bool terminate = true);
+
 // The same verdict and mate, leaving the line as it was, but only the name
 // and `marked` are set (the other fields are empty): the fields after the
 // first are counted, not located.

@@ -14,38 +14,88 @@ bool all_digits(std::string_view text) {
 }
 }  // namespace
 
-bool split_hit_line_plain(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate) {
+int line_format::fields_needed() const {
+  int largest = name;
+  for (int k : {col3, col7, target}) largest = k > largest ? k : largest;
+  return largest + 1;
+}
+
+bool name_by_mark(const line_format& format, std::string_view field, std::int32_t& mate, std::size_t& name_bytes) {
+  const auto ends_in = [&](const std::string& mark) {
+    return field.size() >= mark.size() && field.substr(field.size() - mark.size()) == mark;
+  };
+  if (format.rule == line_format::mates::at_end) {
+    // Neither mark ends the other, so at most one ends the field.
+    mate = ends_in(format.mark1) ? 1 : ends_in(format.mark2) ? 2 : 0;
+    if (mate == 0) return false;
+    name_bytes = field.size() - (mate == 1 ? format.mark1 : format.mark2).size();
+    return name_bytes > 0;
+  }
+  mate = format.fixed_mate;
+  const std::string& mark = mate == 1 ? format.mark1 : format.mark2;
+  name_bytes = ends_in(mark) ? field.size() - mark.size() : field.size();
+  return name_bytes > 0;
+}
+
+bool split_hit_line_plain(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate,
+                          const line_format& format) {
   const char* text = line.data();
   const std::size_t length = line.size();
-  std::size_t starts[kFieldsNeeded];
-  std::size_t ends[kFieldsNeeded];
+  const int needed = format.fields_needed();
+  // The bounds of the fields the format reads, and of field 8.
+  std::size_t starts[5] = {};
+  std::size_t ends[5] = {};
+  const int wanted[5] = {format.name, format.col3, format.col7, kField8, format.target};
   int count = 0;
-  for (std::size_t i = 0; i < length && count < kFieldsNeeded;) {
+  for (std::size_t i = 0; i < length && count < needed;) {
     while (i < length && text[i] == kFieldSeparator) ++i;
     if (i == length) break;
-    starts[count] = i;
+    const std::size_t start = i;
     while (i < length && text[i] != kFieldSeparator) ++i;
-    ends[count++] = i;
+    for (int w = 0; w < 5; ++w) {
+      if (wanted[w] == count) {
+        starts[w] = start;
+        ends[w] = i;
+      }
+    }
+    // The name field moves the mate as soon as it is read.
+    if (count == format.name && format.rule == line_format::mates::anywhere) {
+      const std::string_view field(text + start, i - start);
+      move_mate(mate, field.find("/1") != std::string_view::npos, field.find("/2") != std::string_view::npos);
+    }
+    ++count;
   }
-  if (count == 0) return false;
-  const std::string_view field1(text + starts[kNameField], ends[kNameField] - starts[kNameField]);
-  const bool one = field1.find("/1") != std::string_view::npos;
-  const bool two = field1.find("/2") != std::string_view::npos;
-  move_mate(mate, one, two);
-  if (!is_complete(count, field1.size(), std::memchr(text, '\0', length) != nullptr)) return false;
-  const auto field = [&](int k) { return line.part(starts[k], ends[k] - starts[k]); };
-  fields.name = line.part(starts[kNameField], field1.size() - kMateSuffixBytes);
-  fields.col3 = field(kCol3Field);
-  fields.col7 = field(kCol7Field);
-  fields.field8 = field(kField8);
-  fields.target = field(kTargetField);
-  fields.marked = one || two;
+  const std::string_view name_field(text + starts[0], ends[0] - starts[0]);
+  const bool has_zero = std::memchr(text, '\0', length) != nullptr;
+  std::size_t name_bytes = 0;
+  bool marked = true;
+  if (format.rule == line_format::mates::anywhere) {
+    if (!is_complete(count, name_field.size(), has_zero, needed)) return false;
+    name_bytes = name_field.size() - kMateSuffixBytes;
+    marked = name_field.find("/1") != std::string_view::npos || name_field.find("/2") != std::string_view::npos;
+  } else if (count < needed || has_zero || !name_by_mark(format, name_field, mate, name_bytes)) {
+    if (format.rule == line_format::mates::at_end) mate = 0;
+    return false;
+  }
+  const auto field = [&](int w) { return line.part(starts[w], ends[w] - starts[w]); };
+  fields.name = line.part(starts[0], name_bytes);
+  fields.col3 = field(1);
+  fields.col7 = field(2);
+  fields.field8 = count > kField8 ? field(3) : padded_view();
+  fields.target = field(4);
+  fields.marked = marked;
   if (terminate) {
-    // Each field is followed by a TAB or by the line's own terminating zero.
-    for (int k : {kCol3Field, kCol7Field, kTargetField}) line.data()[ends[k]] = '\0';
-    line.data()[ends[kNameField] - kMateSuffixBytes] = '\0';
+    // Each field is followed by a TAB or by the line's own terminating zero;
+    // a field read twice is ended where it ends.
+    for (int w : {1, 2, 4}) line.data()[ends[w]] = '\0';
+    line.data()[starts[0] + name_bytes] = '\0';
   }
   return true;
+}
+
+bool split_hit_line_plain(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate) {
+  static const line_format kDefault;
+  return split_hit_line_plain(line, fields, mate, terminate, kDefault);
 }
 
 bool has_default_outfmt6_shape(padded_view line, const hit_fields& fields) {

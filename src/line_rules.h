@@ -16,10 +16,17 @@
 //   less its last two bytes, whatever they are; fields 3 and 7 are its two
 //   numbers and field 9 its target. Fields past the ninth are never looked
 //   at (but for the default-columns check below).
+//
+// Options change three of these rules, and only these (line_format): which
+// fields are the name, the two numbers and the target (a line then needs as
+// many fields as the largest of them); and how a line tells its mate, by a
+// mark that ends the name field (--marks), or by its table (-1 / -2).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "read_ahead.h"
 
@@ -34,6 +41,9 @@ inline constexpr int kCol7Field = 6;
 inline constexpr int kField8 = 7;
 inline constexpr int kTargetField = 8;
 inline constexpr std::size_t kMateSuffixBytes = 2;
+// --fields std: identity, e-value and subject in the 12 default columns of
+// BLAST, DIAMOND and MMseqs2.
+inline constexpr char kStdFields[] = "1,3,11,2";
 
 // Moves the mate for a field 1 that holds "/1" (holds_one) or "/2"
 // (holds_two); stored only when it changes.
@@ -43,9 +53,10 @@ inline void move_mate(std::int32_t& mate, bool holds_one, bool holds_two) {
 }
 
 // Whether a line with `fields` fields, a field 1 of `field1_bytes` bytes,
-// and a zero byte or none, is complete.
-inline bool is_complete(int fields, std::size_t field1_bytes, bool has_zero) {
-  return fields >= kFieldsNeeded && field1_bytes >= kMateSuffixBytes && !has_zero;
+// and a zero byte or none, is complete (with `needed` fields chosen by
+// line_format, the name field for field 1).
+inline bool is_complete(int fields, std::size_t field1_bytes, bool has_zero, int needed = kFieldsNeeded) {
+  return fields >= needed && field1_bytes >= kMateSuffixBytes && !has_zero;
 }
 
 // What a complete line gives, as views into it.
@@ -58,12 +69,50 @@ struct hit_fields {
   bool marked;         // whether field 1 holds "/1" or "/2"
 };
 
+// How a run reads its lines.
+struct line_format {
+  // How a line tells its mate: by "/1" or "/2" anywhere in the name field,
+  // the mate carried from line to line (the rules above); by a mark that
+  // ends the name field, mate 1's or mate 2's, the name being the field
+  // less it (a field that ends in neither, or is nothing but the mark, makes
+  // the line incomplete); or by its table, every line of mate `fixed_mate`,
+  // the name being the field less a final mark of that mate.
+  enum class mates { anywhere, at_end, by_table };
+
+  // The fields, by index from 0.
+  int name = kNameField;
+  int col3 = kCol3Field;
+  int col7 = kCol7Field;
+  int target = kTargetField;
+  mates rule = mates::anywhere;
+  std::string mark1 = "/1";
+  std::string mark2 = "/2";
+  std::int32_t fixed_mate = 0;
+  // Whether the default-columns check runs: not when the fields or the
+  // marks were chosen.
+  bool check_columns = true;
+
+  int fields_needed() const;
+  bool is_default() const {
+    return rule == mates::anywhere && name == kNameField && col3 == kCol3Field && col7 == kCol7Field &&
+           target == kTargetField;
+  }
+};
+
 // The rules, byte by byte: true for a complete line, whose fields are then
 // in `fields`; `mate` moves as field 1 says. With `terminate`, a zero byte
 // is written after the name and fields 3, 7 and 9 (over the TAB or the
 // mate suffix after them), so the line's own text is not usable afterwards;
 // without, the line is left as it was.
 bool split_hit_line_plain(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate = true);
+// The same under `format`.
+bool split_hit_line_plain(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate,
+                          const line_format& format);
+
+// The name's length within a name field of `field`, and the mate, under a
+// format's rule other than `anywhere`; false when the field makes the line
+// incomplete.
+bool name_by_mark(const line_format& format, std::string_view field, std::int32_t& mate, std::size_t& name_bytes);
 
 // Whether a complete line, split into `fields`, has the shape of BLAST's
 // default tabular columns: exactly 12 fields, and fields 7 to 10 (query

@@ -32,7 +32,8 @@ void count_complete(const hit_fields& fields, std::int32_t mate, padded_view lin
   if (stats.default_columns) stats.default_columns = has_default_outfmt6_shape(line, fields);
 }
 
-load_status Loader::run(LineReader& reader, load_stats& stats, int table) {
+load_status Loader::run(LineReader& reader, load_stats& stats, int table, const line_format& format) {
+  const bool default_format = format.is_default();
   unsigned long long line_number = 0;
   for (;;) {
     padded_view line;
@@ -53,7 +54,7 @@ load_status Loader::run(LineReader& reader, load_stats& stats, int table) {
     ++line_number;
     hit_fields fields;
     // An incomplete line is left as it was read.
-    if (!split_hit_line(line, fields, mate_)) {
+    if (!(default_format ? split_hit_line(line, fields, mate_) : split_hit_line_plain(line, fields, mate_, true, format))) {
       count_incomplete(line, line_number, table, stats);
       continue;
     }

@@ -36,10 +36,10 @@ class Loader {
  public:
   explicit Loader(ReadTable& table) : table_(table), index_(table.index()) {}
 
-  // Loads one table; tables loaded one after the other by one loader are
-  // one table, the mate carrying over, but each table's end ends its last
-  // line. `table` numbers the table in the messages.
-  load_status run(LineReader& reader, load_stats& stats, int table = 0);
+  // Loads one table, its lines read by `format`; tables loaded one after
+  // the other by one loader are one table, the mate carrying over, but each
+  // table's end ends its last line. `table` numbers the table in the messages.
+  load_status run(LineReader& reader, load_stats& stats, int table, const line_format& format);
 
  private:
   // A complete hit line waiting in a batch; its strings point into the

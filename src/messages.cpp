@@ -12,6 +12,8 @@ namespace {
 
 const char kUsage[] =
     "Usage: pairhits TABLE...\n"
+    "       pairhits [-f Q,A,B,T] [-m M1,M2] TABLE...\n"
+    "       pairhits [-f Q,A,B,T] [-m M1,M2] -1 TABLE... -2 TABLE...\n"
     "Print, for every read of a paired-end BLAST search, each target that both\n"
     "mates hit, with the two mates' identities and e-values side by side.\n"
     "\n"
@@ -28,9 +30,20 @@ const char kUsage[] =
     "  NAME<TAB>COL3_MATE1,COL3_MATE2<TAB>COL7_MATE1,COL7_MATE2<TAB>TARGET\n"
     "\n"
     "Options:\n"
+    "  -f, --fields Q,A,B,T  the fields of the read name, of the two values shown\n"
+    "                 side by side, and of the target (default 1,3,7,9); std is\n"
+    "                 1,3,11,2, for the 12 default columns of BLAST (-outfmt 6),\n"
+    "                 DIAMOND and MMseqs2\n"
+    "  -m, --marks M1,M2  the mate marks that end the read name, such as .1,.2\n"
+    "                 (fastq-dump --readids) or _1,_2\n"
+    "  -1 TABLE, -2 TABLE  a table of mate 1's or of mate 2's hits (R1 and R2\n"
+    "                 searched apart, with the same read names); a final \"/1\"\n"
+    "                 or \"/2\" (M1 or M2 with --marks) is taken off the name\n"
     "  -h, --help     print this help and exit\n"
     "  -V, --version  print the version and exit\n"
     "  --             end the options (a TABLE after it may begin with -)\n"
+    "\n"
+    "For example: pairhits -f std -1 r1.tsv -2 r2.tsv\n"
     "\n"
     "Exit status: 0 after a report (warnings may come with it on standard\n"
     "error); 1 when reading, writing or memory failed; 2 for a bad option;\n"
@@ -150,6 +163,10 @@ std::string unknown_option_text(const char* program) { return format("unknown op
 
 std::string count_range_text(const char* name, int max) {
   return format("%s must be a whole number from 1 to %d", name, max);
+}
+
+std::string fields_fault_text() {
+  return format("--fields takes four field numbers Q,A,B,T from 1 to %d, or std", kMaxField);
 }
 
 std::string cannot_make_text(const std::string& path) { return naming("cannot make", path); }

@@ -68,6 +68,16 @@ inline constexpr char kMissingValueText[] = "option needs a value";
 // "NAME must be a whole number from 1 to MAX"
 std::string count_range_text(const char* name, int max);
 
+// Faults of the run options (status 2 follows them); the WHAT of
+// "ERROR: WHAT: VALUE".
+std::string fields_fault_text();
+inline constexpr char kMarksFaultText[] =
+    "--marks takes two marks M1,M2, not empty, different, and neither ending the other";
+inline constexpr char kNameFieldFaultText[] =
+    "--fields: the read name's field cannot also be a value's or the target's";
+inline constexpr char kMixedTablesText[] = "tables given with -1 or -2 cannot be mixed with tables given without";
+inline constexpr char kStdinTwiceText[] = "standard input can be given once";
+
 // The tools' own messages.
 inline constexpr char kSplitUsageLine[] = "pairhits-split -n PARTS -o DIR TABLE...";
 inline constexpr char kNoStatsFileText[] = "not a stats file of pairhits-split";
