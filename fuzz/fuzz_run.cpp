@@ -7,7 +7,10 @@
 //   0x02, 0x03: the rest is fed gzip-compressed or zstd-compressed, so the
 //         decompressing reader sees every table the plain one does;
 //   0x04: the rest is read many lines at a time, as pairhits-split reads,
-//         and each line's scan must agree with check_hit_line on it.
+//         and each line's scan must agree with check_hit_line on it;
+//   0x05: the next four bytes choose the fields (--fields), the fifth how
+//         lines tell their mate (marks anywhere, --marks, -1 or -2) and
+//         which marks.
 // Other inputs may themselves start like gzip or zstd data: the decoders
 // must then reject or decode whatever follows.
 #include <fcntl.h>
@@ -99,6 +102,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     compare_scans(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
     return 0;
   }
+  pairhits::line_format format;
+  if (size >= 6 && data[0] == 0x05) {
+    // Four fields among the first 16, the name's apart from the others.
+    format.name = data[1] % 16;
+    format.col3 = (format.name + 1 + data[2] % 15) % 16;
+    format.col7 = (format.name + 1 + data[3] % 15) % 16;
+    format.target = (format.name + 1 + data[4] % 15) % 16;
+    format.check_columns = false;
+    static const char* const kMarks[][2] = {{"/1", "/2"}, {".1", ".2"}, {"_1", "_2"}, {"1", "2"}, {"/f", "/rev"}};
+    format.mark1 = kMarks[data[5] / 4 % 5][0];
+    format.mark2 = kMarks[data[5] / 4 % 5][1];
+    const int rule = data[5] % 4;
+    format.rule = rule == 0   ? pairhits::line_format::mates::anywhere
+                  : rule == 1 ? pairhits::line_format::mates::at_end
+                              : pairhits::line_format::mates::by_table;
+    format.fixed_mate = rule == 3 ? 2 : 1;
+    data += 6;
+    size -= 6;
+  }
   long allocations = -1;
   std::vector<std::uint8_t> compressed;
   if (size >= 2 && data[0] == 0x01) {
@@ -116,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 0 && write(in, data, size) != static_cast<ssize_t>(size)) abort();
   lseek(in, 0, SEEK_SET);
   pairhits::fail_allocations_after(allocations);
-  const int status = pairhits::pairhits_run(in, null_fd, null_fd, 4096);
+  const int status = pairhits::pairhits_run(in, null_fd, null_fd, 4096, format);
   pairhits::fail_allocations_after(-1);
   close(in);
   // A table in memory is always readable, and /dev/null always writable:

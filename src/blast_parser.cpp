@@ -122,9 +122,8 @@ int run_tables(const table_input* tables, const line_format* formats, std::size_
 
 }  // namespace
 
-int pairhits_run(int in_fd, int out_fd, int err_fd, std::size_t read_bytes) {
+int pairhits_run(int in_fd, int out_fd, int err_fd, std::size_t read_bytes, const line_format& format) {
   const table_input table{"-", in_fd};
-  const line_format format;
   return run_tables(&table, &format, 1, nullptr, out_fd, err_fd, read_bytes, 0);
 }
 
