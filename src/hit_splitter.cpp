@@ -27,11 +27,15 @@ bool contains_mark(const char* field, std::size_t length, char digit) {
 // TAB after a non-TAB. Also where the mate marks "/1" and "/2" start in the
 // first block: bit i when bytes i and i + 1 are such a mark (one at byte 63
 // is not seen; the caller then searches).
+// Formats that need more fields than this take the plain rule.
+constexpr int kMaskedFields = 32;
+static_assert(kMaskedFields >= kFieldsNeeded);
+
 struct field_bounds {
-  // Room for kFieldsNeeded fields and for every field of one more block, so that
-  // the loops that fill them need not check the count at each field.
-  std::size_t starts[kFieldsNeeded + kBlock];
-  std::size_t ends[kFieldsNeeded + kBlock];
+  // Room for kMaskedFields fields and for every field of one more block, so
+  // that the loops that fill them need not check the count at each field.
+  std::size_t starts[kMaskedFields + kBlock];
+  std::size_t ends[kMaskedFields + kBlock];
   int n_starts = 0;
   int n_ends = 0;
   bool has_zero = false;
@@ -39,10 +43,11 @@ struct field_bounds {
   std::uint64_t slash_two = 0;
 };
 
-// With kKept < kFieldsNeeded only the first kKept fields' bounds are kept; the
-// others are only counted (n_starts, which may then pass kFieldsNeeded).
+// Finds where the first `needed` fields are (needed <= kKept). With kKept 1
+// only field 1's bounds are kept; the others are only counted (n_starts,
+// which may then pass `needed`).
 template <int kKept, typename Masks>
-inline void find_fields(padded_view line, field_bounds& f) {
+inline void find_fields(padded_view line, field_bounds& f, int needed) {
   const char* text = line.data();
   const std::size_t length = line.size();
   std::uint64_t tab_before = 1;  // the line start counts as a TAB
@@ -63,19 +68,19 @@ inline void find_fields(padded_view line, field_bounds& f) {
     std::uint64_t field_ends = tabs & ~after_tab;
     tab_before = tabs >> 63;
     bool enough;
-    if constexpr (kKept == kFieldsNeeded) {
+    if constexpr (kKept > 1) {
       // A block holds at most kBlock fields: the counts stay within the arrays.
-      if (f.n_starts < kFieldsNeeded) {
+      if (f.n_starts < needed) {
         for (; field_starts != 0; field_starts &= field_starts - 1) {
           f.starts[f.n_starts++] = base + static_cast<std::size_t>(std::countr_zero(field_starts));
         }
       }
-      if (f.n_ends < kFieldsNeeded) {
+      if (f.n_ends < needed) {
         for (; field_ends != 0; field_ends &= field_ends - 1) {
           f.ends[f.n_ends++] = base + static_cast<std::size_t>(std::countr_zero(field_ends));
         }
       }
-      enough = f.n_ends >= kFieldsNeeded;  // field 9 is complete
+      enough = f.n_ends >= needed;  // the last field needed is complete
     } else {
       static_assert(kKept == 1);
       if (f.n_starts == 0 && field_starts != 0) f.starts[0] = base + static_cast<std::size_t>(std::countr_zero(field_starts));
@@ -84,7 +89,7 @@ inline void find_fields(padded_view line, field_bounds& f) {
         f.n_ends = 1;
       }
       f.n_starts += Masks::count(field_starts);
-      enough = f.n_starts >= kFieldsNeeded && f.n_ends == 1;
+      enough = f.n_starts >= needed && f.n_ends == 1;
     }
     if (enough) {
       // The rest of the line matters only if it holds a zero byte.
@@ -97,27 +102,34 @@ inline void find_fields(padded_view line, field_bounds& f) {
   for (int k = f.n_ends; k < std::min(f.n_starts, kKept); ++k) f.ends[k] = length;
 }
 
-template <int kKept>
+// kNeeded: the fields needed, known when compiled (the default format's),
+// or 0 for the run-time `needed` of another format.
+template <int kKept, int kNeeded>
 struct FindFields {
   template <typename Masks>
-  static void run(padded_view line, field_bounds* f) {
-    find_fields<kKept, Masks>(line, *f);
+  static void run(padded_view line, field_bounds* f, int needed) {
+    find_fields<kKept, Masks>(line, *f, kNeeded != 0 ? kNeeded : needed);
   }
 };
 
 template <int kKept>
 void locate_fields(padded_view line, field_bounds& f) {
-  with_masks<FindFields<kKept>>(line, &f);
+  with_masks<FindFields<kKept, kFieldsNeeded>>(line, &f, kFieldsNeeded);
 }
 
-// Sets the mate from field 1's marks; returns whether it had any.
-bool update_mate(const char* text, const field_bounds& f, std::int32_t& mate) {
-  const std::size_t start = f.starts[0];
-  const std::size_t end = f.ends[0];
+void locate_fields_of(padded_view line, field_bounds& f, int needed) {
+  with_masks<FindFields<kMaskedFields, 0>>(line, &f, needed);
+}
+
+// Sets the mate from the marks of field k (field 1 unless a format says
+// otherwise); returns whether it had any.
+inline bool update_mate(const char* text, const field_bounds& f, std::int32_t& mate, int k = kNameField) {
+  const std::size_t start = f.starts[k];
+  const std::size_t end = f.ends[k];
   bool one;
   bool two;
   if (end < kBlock) {
-    // A mark at position p lies in field 1 when start <= p and p + 1 < end.
+    // A mark at position p lies in the field when start <= p and p + 1 < end.
     const std::uint64_t in_field = ((std::uint64_t{1} << (end - 1)) - 1) >> start << start;
     one = (f.slash_one & in_field) != 0;
     two = (f.slash_two & in_field) != 0;
@@ -132,7 +144,8 @@ bool update_mate(const char* text, const field_bounds& f, std::int32_t& mate) {
 // Finds the fields (the first kKept of them located), moves the mate, and
 // tells whether the line is complete; if so, sets the name and `marked`.
 template <int kKept>
-bool complete_line(padded_view line, field_bounds& f, hit_fields& fields, std::int32_t& mate) {
+[[gnu::always_inline]] inline bool complete_line_inlined(padded_view line, field_bounds& f, hit_fields& fields,
+                                                         std::int32_t& mate) {
   locate_fields<kKept>(line, f);
   if (f.n_starts == 0) return false;
   const bool marked = update_mate(line.data(), f, mate);
@@ -143,12 +156,24 @@ bool complete_line(padded_view line, field_bounds& f, hit_fields& fields, std::i
   return true;
 }
 
+// The same, inlined or not as the compiler sees fit (the split's scan
+// calls it for its long lines only).
+template <int kKept>
+bool complete_line(padded_view line, field_bounds& f, hit_fields& fields, std::int32_t& mate) {
+  return complete_line_inlined<kKept>(line, f, fields, mate);
+}
+
 }  // namespace
 
-bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate) {
+namespace {
+// The default format's split, inlined into split_hit_line, which the
+// loader inlines in turn (a call per line, once split_hit_line had two
+// callers, cost 2% of pairhits's instructions).
+[[gnu::always_inline]] inline bool split_default(padded_view line, hit_fields& fields, std::int32_t& mate,
+                                                 bool terminate) {
   if constexpr (kPlainBuild) return split_hit_line_plain(line, fields, mate, terminate);
   field_bounds f;
-  if (!complete_line<kFieldsNeeded>(line, f, fields, mate)) return false;
+  if (!complete_line_inlined<kFieldsNeeded>(line, f, fields, mate)) return false;
   // Each field is followed by a TAB or by the line's own terminating zero.
   if (terminate) {
     char* text = line.data();
@@ -162,11 +187,55 @@ bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bo
   fields.target = field(kTargetField);
   return true;
 }
+}  // namespace
+
+bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, bool terminate) {
+  return split_default(line, fields, mate, terminate);
+}
+
+namespace {
+// A format other than the default one, from the masks.
+bool split_by_format(padded_view line, hit_fields& fields, std::int32_t& mate, const line_format& format,
+                     bool terminate) {
+  const int needed = format.fields_needed();
+  field_bounds f;
+  locate_fields_of(line, f, needed);
+  const int q = format.name;
+  if (format.rule != line_format::mates::anywhere) mate = format.fixed_mate_or_none();
+  if (f.n_starts <= q) return false;
+  const std::size_t field_bytes = f.ends[q] - f.starts[q];
+  std::size_t name_bytes = field_bytes - kMateSuffixBytes;
+  bool marked = true;
+  if (format.rule == line_format::mates::anywhere) {
+    marked = update_mate(line.data(), f, mate, q);
+    if (!is_complete(f.n_starts, field_bytes, f.has_zero, needed)) return false;
+  } else if (f.n_starts < needed || f.has_zero ||
+             !name_by_mark(format, line.part(f.starts[q], field_bytes).text(), mate, name_bytes)) {
+    return false;
+  }
+  const auto field = [&](int k) { return line.part(f.starts[k], f.ends[k] - f.starts[k]); };
+  fields.name = line.part(f.starts[q], name_bytes);
+  fields.col3 = field(format.col3);
+  fields.col7 = field(format.col7);
+  fields.field8 = needed > kField8 ? field(kField8) : padded_view();
+  fields.target = field(format.target);
+  fields.marked = marked;
+  if (terminate) {
+    char* text = line.data();
+    for (int k : {format.col3, format.col7, format.target}) text[f.ends[k]] = '\0';
+    text[f.starts[q] + name_bytes] = '\0';
+  }
+  return true;
+}
+}  // namespace
 
 bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, const line_format& format,
                     bool terminate) {
-  if (format.is_default()) return split_hit_line(line, fields, mate, terminate);
-  return split_hit_line_plain(line, fields, mate, terminate, format);
+  if (format.is_default()) return split_default(line, fields, mate, terminate);
+  if (kPlainBuild || format.fields_needed() > kMaskedFields) {
+    return split_hit_line_plain(line, fields, mate, terminate, format);
+  }
+  return split_by_format(line, fields, mate, format, terminate);
 }
 
 bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate) {

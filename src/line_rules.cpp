@@ -47,6 +47,9 @@ bool split_hit_line_plain(padded_view line, hit_fields& fields, std::int32_t& ma
   std::size_t ends[5] = {};
   const int wanted[5] = {format.name, format.col3, format.col7, kField8, format.target};
   int count = 0;
+  // Where the mate is not carried, an incomplete line leaves it at the
+  // table's, or at none.
+  if (format.rule != line_format::mates::anywhere) mate = format.fixed_mate_or_none();
   for (std::size_t i = 0; i < length && count < needed;) {
     while (i < length && text[i] == kFieldSeparator) ++i;
     if (i == length) break;
@@ -74,7 +77,6 @@ bool split_hit_line_plain(padded_view line, hit_fields& fields, std::int32_t& ma
     name_bytes = name_field.size() - kMateSuffixBytes;
     marked = name_field.find("/1") != std::string_view::npos || name_field.find("/2") != std::string_view::npos;
   } else if (count < needed || has_zero || !name_by_mark(format, name_field, mate, name_bytes)) {
-    if (format.rule == line_format::mates::at_end) mate = 0;
     return false;
   }
   const auto field = [&](int w) { return line.part(starts[w], ends[w] - starts[w]); };

@@ -93,6 +93,8 @@ struct line_format {
   bool check_columns = true;
 
   int fields_needed() const;
+  // The mate of a line before its name field is read: the table's, or none.
+  std::int32_t fixed_mate_or_none() const { return rule == mates::by_table ? fixed_mate : 0; }
   bool is_default() const {
     return rule == mates::anywhere && name == kNameField && col3 == kCol3Field && col7 == kCol7Field &&
            target == kTargetField;

@@ -1,6 +1,7 @@
 // Holds the splitter's fast ways to the plain rule: for every line, with
 // the narrow and the wide masks, split_hit_line, check_hit_line and
-// scan_lines must give split_hit_line_plain's verdict, mate and fields.
+// scan_lines must give split_hit_line_plain's verdict, mate and fields (for
+// another line_format, split_hit_line alone).
 // Shared by the unit tests and the fuzz harness.
 #pragma once
 
@@ -15,10 +16,28 @@
 
 namespace pairhits {
 
+// A line format chosen by two bytes: four fields among the first 12 (the
+// name's apart from the others), and how lines tell their mate.
+inline line_format format_of_bytes(unsigned a, unsigned b) {
+  line_format f;
+  f.name = static_cast<int>(a % 12);
+  f.col3 = (f.name + 1 + static_cast<int>(a / 12 % 11)) % 12;
+  f.col7 = (f.name + 1 + static_cast<int>(b % 11)) % 12;
+  f.target = (f.name + 1 + static_cast<int>(b / 11 % 11)) % 12;
+  static const char* const kMarks[][2] = {{"/1", "/2"}, {".1", ".2"}, {"1", "2"}, {"/f", "/rev"}};
+  f.mark1 = kMarks[b / 121 % 4][0];
+  f.mark2 = kMarks[b / 121 % 4][1];
+  const unsigned rule = a / 132 % 4;
+  f.rule = rule == 0 ? line_format::mates::anywhere : rule == 1 ? line_format::mates::at_end : line_format::mates::by_table;
+  f.fixed_mate = rule == 3 ? 2 : 1;
+  return f;
+}
+
 // The first disagreement for `text`, taken as LF-ended lines (a last line
 // without one gets one; CR bytes are turned into 'r', as scan_lines is
 // given no CR), the first starting with the mate `mate`; empty when all agree.
-inline std::string line_disagreement_with_masks(std::string_view text, std::int32_t mate) {
+inline std::string line_disagreement_with_masks(std::string_view text, std::int32_t mate, const line_format& format) {
+  const bool by_default = format.is_default();
   std::string lines(text);
   for (char& c : lines) c = c == '\r' ? 'r' : c;
   if (!lines.empty() && lines.back() != '\n') lines += '\n';
@@ -39,12 +58,12 @@ inline std::string line_disagreement_with_masks(std::string_view text, std::int3
       hit_fields plain;
       padded_text plain_text(line);
       const std::int32_t mate_before = plain_mate;
-      const bool complete = split_hit_line_plain(plain_text.view(), plain, plain_mate, false);
+      const bool complete = split_hit_line_plain(plain_text.view(), plain, plain_mate, false, format);
 
       hit_fields fast;
       padded_text fast_text(line);
       std::int32_t fast_mate = mate_before;
-      if (split_hit_line(fast_text.view(), fast, fast_mate, false) != complete) return "split verdict: " + where;
+      if (split_hit_line(fast_text.view(), fast, fast_mate, format, false) != complete) return "split verdict: " + where;
       if (fast_mate != plain_mate) return "split mate: " + where;
       if (complete && (!same(fast.name, plain.name) || !same(fast.col3, plain.col3) ||
                        !same(fast.col7, plain.col7) || !same(fast.field8, plain.field8) ||
@@ -58,9 +77,13 @@ inline std::string line_disagreement_with_masks(std::string_view text, std::int3
       std::int32_t mb = mate_before;
       hit_fields fa;
       hit_fields fb;
-      split_hit_line_plain(a.view(), fa, ma, true);
-      split_hit_line(b.view(), fb, mb, true);
+      split_hit_line_plain(a.view(), fa, ma, true, format);
+      split_hit_line(b.view(), fb, mb, format, true);
       if (a.view().text() != b.view().text()) return "split's zero bytes: " + where;
+      if (!by_default) {  // check_hit_line and scan_lines read the default format only
+        start = end + 1;
+        continue;
+      }
 
       hit_fields checked;
       std::int32_t check_mate = mate_before;
@@ -92,8 +115,9 @@ inline std::string line_disagreement_with_masks(std::string_view text, std::int3
   return "";
 }
 
-inline std::string line_disagreement(std::string_view text, std::int32_t mate = 0) {
-  std::string found = line_disagreement_with_masks(text, mate);
+inline std::string line_disagreement(std::string_view text, std::int32_t mate = 0,
+                                     const line_format& format = line_format()) {
+  std::string found = line_disagreement_with_masks(text, mate, format);
   use_wide_masks(true);
   return found;
 }

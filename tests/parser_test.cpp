@@ -205,6 +205,10 @@ TEST(LineRules, FastWaysAgreeWithThePlainRule) {
     }
     const std::string found = line_disagreement(text, static_cast<std::int32_t>(round % 3));
     ASSERT_EQ(found, "") << "round " << round;
+    // The same lines under another format: other fields, other mate rules.
+    const line_format format = format_of_bytes(static_cast<unsigned>(random()), static_cast<unsigned>(random()));
+    ASSERT_EQ(line_disagreement(text, 0, format), "") << "round " << round << ", fields " << format.name << ","
+                                                      << format.col3 << "," << format.col7 << "," << format.target;
   }
 }
 
