@@ -20,19 +20,20 @@ inline constexpr char kReallocFailedText[] = "ERROR: problem with realloc alloca
 // The warnings after a load.
 inline constexpr char kNoMarksText[] =
     "ERROR: no read name in column 1 ends in \"/1\" or \"/2\", so every hit counts as mate 2 and "
-    "nothing can pair; pairhits expects names such as read7/1 and read7/2\n";
+    "nothing can pair; for names such as read7.1 and read7.2 give --marks .1,.2, and for R1 and R2 "
+    "tables with the same names give -1 R1.tsv -2 R2.tsv\n";
 inline constexpr char kDefaultColumnsText[] =
     "ERROR: the table has BLAST's default -outfmt 6 columns, whose column 9 is a position, not a "
-    "target; run blastn with -outfmt \"" PAIRHITS_OUTFMT "\"\n";
+    "target; give --fields std (or run blastn with -outfmt \"" PAIRHITS_OUTFMT "\")\n";
 inline constexpr char kNothingReadText[] =
     "ERROR: no line of the input is a hit line (nine TAB-separated columns, the read name first): "
     "is it a BLAST tabular table?\n";
 inline constexpr char kOnlyMate1Text[] =
-    "ERROR: every hit line is of mate 1 (\"/1\"); without mate 2's hits nothing can pair: "
-    "give the tables of both mates\n";
+    "ERROR: every hit line is of mate 1; without mate 2's hits nothing can pair: "
+    "give the tables of both mates, as -1 R1.tsv -2 R2.tsv\n";
 inline constexpr char kOnlyMate2Text[] =
-    "ERROR: every hit line is of mate 2 (\"/2\"); without mate 1's hits nothing can pair: "
-    "give the tables of both mates\n";
+    "ERROR: every hit line is of mate 2; without mate 1's hits nothing can pair: "
+    "give the tables of both mates, as -1 R1.tsv -2 R2.tsv\n";
 
 // The WHAT of "ERROR: WHAT: REASON" messages that more than one place gives.
 inline constexpr char kReadingTableText[] = "problem reading Blast file";
