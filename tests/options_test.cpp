@@ -12,26 +12,13 @@
 
 #include "blast_parser.h"
 #include "messages.h"
+#include "plain_model.h"
 #include "test_files.h"
 
 namespace pairhits {
 namespace {
 
-struct outcome {
-  std::string out;
-  std::string err;
-  int status;
-};
-
-outcome call(const std::vector<std::string>& args) {
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  MemoryFile out;
-  MemoryFile err;
-  const int status = pairhits_main(static_cast<int>(args.size()), argv.data(), out.fd(), err.fd());
-  return {out.text(), err.text(), status};
-}
+outcome call(const std::vector<std::string>& args) { return call_program(pairhits_main, args); }
 
 // How the model reads lines: fields from 0, and the marks.
 struct spec {
@@ -40,11 +27,7 @@ struct spec {
   std::string m1 = "/1", m2 = "/2";
 };
 
-struct kept {
-  std::string target;
-  double a, b;
-};
-using reads = std::map<std::string, std::pair<std::vector<kept>, std::vector<kept>>>;
+using reads = model_reads;
 
 bool ends_in(const std::string& s, const std::string& m) {
   return s.size() >= m.size() && s.compare(s.size() - m.size(), m.size(), m) == 0;
@@ -59,16 +42,7 @@ void model_table(const std::string& table, int mate, const spec& s, reads& r, lo
     const std::size_t end = table.find('\n', start);
     const std::string line = table.substr(start, end - start);
     start = end + 1;
-    std::vector<std::string> f;
-    std::string cur;
-    for (char c : line + "\t") {
-      if (c != '\t') {
-        cur += c;
-      } else if (!cur.empty()) {
-        f.push_back(cur);
-        cur.clear();
-      }
-    }
+    const std::vector<std::string> f = tab_fields(line);
     const std::size_t needed = static_cast<std::size_t>(std::max({s.q, s.a, s.b, s.t}) + 1);
     std::string name;
     int m = 0;
@@ -95,27 +69,12 @@ void model_table(const std::string& table, int mate, const spec& s, reads& r, lo
     auto& list = m == 1 ? r[name].first : r[name].second;
     const std::string& target = f[static_cast<std::size_t>(s.t)];
     bool seen = false;
-    for (const kept& k : list) seen = seen || k.target == target;
+    for (const model_hit& k : list) seen = seen || k.target == target;
     if (!seen) {
       list.push_back({target, std::strtod(f[static_cast<std::size_t>(s.a)].c_str(), nullptr),
                       std::strtod(f[static_cast<std::size_t>(s.b)].c_str(), nullptr)});
     }
   }
-}
-
-std::string report_of(const reads& r) {
-  std::string out;
-  for (const auto& [name, lists] : r) {
-    for (const kept& x : lists.first) {
-      for (const kept& y : lists.second) {
-        if (x.target != y.target) continue;
-        char numbers[200];
-        std::snprintf(numbers, sizeof numbers, "\t%g,%g\t%g,%g\t", x.a, y.a, x.b, y.b);
-        out += name + numbers + x.target + "\n";
-      }
-    }
-  }
-  return out;
 }
 
 // A line of 14 fields whose name field (at q) ends in a mark or none.
@@ -188,7 +147,7 @@ TEST(Options, AgreeWithPlainModel) {
     for (const std::string& p : paths) names.push_back(p.c_str());
     const outcome o = call(args);
     ASSERT_EQ(o.status, 0) << o.err;
-    ASSERT_EQ(o.out, report_of(r)) << "round " << round;
+    ASSERT_EQ(o.out, model_report(r)) << "round " << round;
     ASSERT_EQ(o.err, skipped.skipped == 0 ? "" : skip_warning_text(skipped, names.size() > 1 ? names.data() : nullptr))
         << "round " << round;
   }

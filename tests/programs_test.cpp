@@ -17,23 +17,9 @@
 namespace pairhits {
 namespace {
 
-struct outcome {
-  std::string out;
-  std::string err;
-  int status;
-};
+using program = program_main;
 
-using program = int (*)(int, const char* const*, int, int);
-
-outcome call(program main, std::vector<std::string> args) {
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  MemoryFile out;
-  MemoryFile err;
-  const int status = main(static_cast<int>(args.size()), argv.data(), out.fd(), err.fd());
-  return {out.text(), err.text(), status};
-}
+outcome call(program main, const std::vector<std::string>& args) { return call_program(main, args); }
 
 // The texts that are the system's own, byte for byte; the not-found
 // status is the length of its message.

@@ -15,6 +15,7 @@
 #include "alloc.h"
 #include "blast_parser.h"
 #include "messages.h"
+#include "plain_model.h"
 #include "test_files.h"
 
 namespace pairhits {
@@ -22,11 +23,6 @@ namespace {
 
 using namespace std::string_literals;
 
-struct outcome {
-  std::string out;
-  std::string err;
-  int status;
-};
 
 outcome run(const std::string& table) {
   MemoryFile in(table);
@@ -71,11 +67,7 @@ std::string model(const std::string& table, std::string* warning = nullptr) {
   }
   if (pending) lines.push_back(current);
 
-  struct kept {
-    std::string target;
-    double col3, col7;
-  };
-  std::map<std::string, std::pair<std::vector<kept>, std::vector<kept>>> reads;
+  model_reads reads;
   int mate = 0;
   long skipped = 0, first = 0;
   long complete = 0, marked = 0, mate1 = 0, mate2 = 0;
@@ -83,16 +75,7 @@ std::string model(const std::string& table, std::string* warning = nullptr) {
   auto whole = [](const std::string& f) { return f.find_first_not_of("0123456789") == std::string::npos; };
   for (std::size_t n = 0; n < lines.size(); ++n) {
     const std::string& line = lines[n];
-    std::vector<std::string> fields;
-    std::string f;
-    for (char c : line + "\t") {
-      if (c != '\t') {
-        f += c;
-      } else if (!f.empty()) {
-        fields.push_back(f);
-        f.clear();
-      }
-    }
+    const std::vector<std::string> fields = tab_fields(line);
     bool has_mark = false;
     if (!fields.empty()) {
       if (fields[0].find("/1") != std::string::npos) mate = 1;
@@ -112,23 +95,13 @@ std::string model(const std::string& table, std::string* warning = nullptr) {
     auto& lists = reads[fields[0].substr(0, fields[0].size() - 2)];
     auto& list = mate == 1 ? lists.first : lists.second;
     bool seen = false;
-    for (const kept& k : list) seen = seen || k.target == fields[8];
+    for (const model_hit& k : list) seen = seen || k.target == fields[8];
     if (!seen) {
       list.push_back({fields[8], std::strtod(fields[2].c_str(), nullptr),
                       std::strtod(fields[6].c_str(), nullptr)});
     }
   }
-  std::string out;
-  for (const auto& [name, lists] : reads) {
-    for (const kept& a : lists.first) {
-      for (const kept& b : lists.second) {
-        if (a.target != b.target) continue;
-        char numbers[200];
-        std::snprintf(numbers, sizeof numbers, "\t%g,%g\t%g,%g\t", a.col3, b.col3, a.col7, b.col7);
-        out += name + numbers + a.target + "\n";
-      }
-    }
-  }
+  const std::string out = model_report(reads);
   if (warning != nullptr) {
     warning->clear();
     if (skipped > 0) *warning = skip_warning(skipped, first);

@@ -1,6 +1,6 @@
 // Files for tests: a temporary folder removed with everything in it, a
-// descriptor over memory whose bytes can be read back, and whole-file reads
-// and writes.
+// descriptor over memory whose bytes can be read back, whole-file reads and
+// writes, and a program function called as main would be.
 #pragma once
 
 #include <dirent.h>
@@ -84,5 +84,26 @@ class MemoryFile {
  private:
   int fd_;
 };
+
+// What a program function gave: its report, its messages, its status.
+struct outcome {
+  std::string out;
+  std::string err;
+  int status;
+};
+
+using program_main = int (*)(int, const char* const*, int, int);
+
+// Calls `main` with `args` (the program's name first), its report and
+// messages in memory.
+inline outcome call_program(program_main main, const std::vector<std::string>& args) {
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  MemoryFile out;
+  MemoryFile err;
+  const int status = main(static_cast<int>(args.size()), argv.data(), out.fd(), err.fd());
+  return {out.text(), err.text(), status};
+}
 
 }  // namespace pairhits
