@@ -22,15 +22,15 @@ bool contains_mark(const char* field, std::size_t length, char digit) {
   return false;
 }
 
+// Formats that need more fields than this take the plain rule.
+constexpr int kMaskedFields = 32;
+static_assert(kMaskedFields >= kFieldsNeeded);
+
 // Where the first fields start and end, found 64 bytes at a time: a field
 // starts at a non-TAB byte after a TAB (or at the line start) and ends at a
 // TAB after a non-TAB. Also where the mate marks "/1" and "/2" start in the
 // first block: bit i when bytes i and i + 1 are such a mark (one at byte 63
 // is not seen; the caller then searches).
-// Formats that need more fields than this take the plain rule.
-constexpr int kMaskedFields = 32;
-static_assert(kMaskedFields >= kFieldsNeeded);
-
 struct field_bounds {
   // Room for kMaskedFields fields and for every field of one more block, so
   // that the loops that fill them need not check the count at each field.
@@ -166,6 +166,23 @@ bool complete_line(padded_view line, field_bounds& f, hit_fields& fields, std::i
 }  // namespace
 
 namespace {
+// The fields of a complete line other than its name, which is set already:
+// the two values, field 8 (for the default-columns check) and the target.
+// With `terminate`, a zero byte goes after each of them and after the name:
+// each field is followed by a TAB or by the line's own terminating zero.
+[[gnu::always_inline]] inline void take_fields(padded_view line, const field_bounds& f, int col3, int col7,
+                                               int target, bool with_field8, bool terminate, hit_fields& fields) {
+  const auto field = [&](int k) { return line.part(f.starts[k], f.ends[k] - f.starts[k]); };
+  fields.col3 = field(col3);
+  fields.col7 = field(col7);
+  fields.field8 = with_field8 ? field(kField8) : padded_view();
+  fields.target = field(target);
+  if (terminate) {
+    for (int k : {col3, col7, target}) line.data()[f.ends[k]] = '\0';
+    fields.name.data()[fields.name.size()] = '\0';
+  }
+}
+
 // The default format's split, inlined into split_hit_line, which the
 // loader inlines in turn (a call per line, once split_hit_line had two
 // callers, cost 2% of pairhits's instructions).
@@ -174,17 +191,7 @@ namespace {
   if constexpr (kPlainBuild) return split_hit_line_plain(line, fields, mate, terminate);
   field_bounds f;
   if (!complete_line_inlined<kFieldsNeeded>(line, f, fields, mate)) return false;
-  // Each field is followed by a TAB or by the line's own terminating zero.
-  if (terminate) {
-    char* text = line.data();
-    for (int k : {kCol3Field, kCol7Field, kTargetField}) text[f.ends[k]] = '\0';
-    text[f.ends[kNameField] - kMateSuffixBytes] = '\0';
-  }
-  const auto field = [&](int k) { return line.part(f.starts[k], f.ends[k] - f.starts[k]); };
-  fields.col3 = field(kCol3Field);
-  fields.col7 = field(kCol7Field);
-  fields.field8 = field(kField8);
-  fields.target = field(kTargetField);
+  take_fields(line, f, kCol3Field, kCol7Field, kTargetField, true, terminate, fields);
   return true;
 }
 }  // namespace
@@ -213,18 +220,9 @@ bool split_by_format(padded_view line, hit_fields& fields, std::int32_t& mate, c
              !name_by_mark(format, line.part(f.starts[q], field_bytes).text(), mate, name_bytes)) {
     return false;
   }
-  const auto field = [&](int k) { return line.part(f.starts[k], f.ends[k] - f.starts[k]); };
   fields.name = line.part(f.starts[q], name_bytes);
-  fields.col3 = field(format.col3);
-  fields.col7 = field(format.col7);
-  fields.field8 = needed > kField8 ? field(kField8) : padded_view();
-  fields.target = field(format.target);
   fields.marked = marked;
-  if (terminate) {
-    char* text = line.data();
-    for (int k : {format.col3, format.col7, format.target}) text[f.ends[k]] = '\0';
-    text[f.starts[q] + name_bytes] = '\0';
-  }
+  take_fields(line, f, format.col3, format.col7, format.target, needed > kField8, terminate, fields);
   return true;
 }
 }  // namespace

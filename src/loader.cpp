@@ -54,6 +54,7 @@ load_status Loader::run(LineReader& reader, load_stats& stats, int table, const 
     ++line_number;
     hit_fields fields;
     // An incomplete line is left as it was read.
+    // The default format by its own entry, which the loader inlines.
     if (!(default_format ? split_hit_line(line, fields, mate_) : split_hit_line(line, fields, mate_, format))) {
       count_incomplete(line, line_number, table, stats);
       continue;

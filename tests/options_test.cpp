@@ -21,7 +21,7 @@ namespace {
 outcome call(const std::vector<std::string>& args) { return call_program(pairhits_main, args); }
 
 // How the model reads lines: fields from 0, and the marks.
-struct spec {
+struct reading {
   int q = 0, a = 2, b = 6, t = 8;
   bool marks = false;  // --marks m1,m2
   std::string m1 = "/1", m2 = "/2";
@@ -34,7 +34,7 @@ bool ends_in(const std::string& s, const std::string& m) {
 }
 
 // Files a table's LF-ended lines into `r`; `mate` is the table's (-1 / -2) or 0.
-void model_table(const std::string& table, int mate, const spec& s, reads& r, load_stats& skipped, int number) {
+void model_table(const std::string& table, int mate, const reading& s, reads& r, load_stats& skipped, int number) {
   std::size_t start = 0;
   unsigned long long line_number = 0;
   while (start < table.size()) {
@@ -78,7 +78,7 @@ void model_table(const std::string& table, int mate, const spec& s, reads& r, lo
 }
 
 // A line of 14 fields whose name field (at q) ends in a mark or none.
-std::string random_line(std::mt19937& random, const spec& s, const std::string& mark) {
+std::string random_line(std::mt19937& random, const reading& s, const std::string& mark) {
   auto pick = [&](std::initializer_list<const char*> choices) {
     return std::string(*(choices.begin() + random() % choices.size()));
   };
@@ -100,7 +100,7 @@ TEST(Options, AgreeWithPlainModel) {
   const std::vector<std::pair<std::string, std::string>> mark_sets = {{"/1", "/2"}, {".1", ".2"}, {"_1", "_2"},
                                                                       {"/f", "/r"}, {"1", "2"}};
   for (int round = 0; round < 120; ++round) {
-    spec s;
+    reading s;
     // Four different fields among the first 14, the name's apart.
     std::vector<int> order(14);
     for (int k = 0; k < 14; ++k) order[static_cast<std::size_t>(k)] = k;
