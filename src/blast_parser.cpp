@@ -104,6 +104,7 @@ int run_tables(const table_input* tables, const line_format* formats, std::size_
   Progress progress(err_fd, total_bytes);
   load_stats stats;
   stats.default_columns = formats[0].check_columns;
+  if (formats[0].check_header) stats.header_format = &formats[0];
   const load_status loaded = parse_blast_alignment(tables, formats, count, read_bytes, table, progress, stats);
   if (loaded != load_status::ok) {
     write_load_failure(err_fd, loaded, stats);
@@ -136,8 +137,7 @@ int pairhits_main(int argc, const char* const* argv, int out_fd, int err_fd) {
   if (const int status = parse_run_options(c, options, err_fd); status >= 0) return status;
   OpenTables tables;
   if (const int status = open_tables(options.paths, tables, err_fd); status >= 0) return status;
-  std::vector<line_format> formats;
-  for (std::size_t k = 0; k < options.paths.size(); ++k) formats.push_back(options.format_of(k));
+  const std::vector<line_format> formats = options.formats();
   return run_tables(tables.data(), formats.data(), tables.size(), options.paths.size() > 1 ? options.paths.data() : nullptr,
                     out_fd, err_fd, LineReader::kBackgroundCapacity, tables.total_bytes());
 }

@@ -91,6 +91,9 @@ struct line_format {
   // Whether the default-columns check runs: not when the fields or the
   // marks were chosen.
   bool check_columns = true;
+  // Whether the first "# Fields:" header is checked against the fields
+  // read: when any option was given.
+  bool check_header = false;
 
   int fields_needed() const;
   // The mate of a line before its name field is read: the table's, or none.

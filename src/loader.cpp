@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "fields_header.h"
+
 namespace pairhits {
 
 namespace {
@@ -16,6 +18,11 @@ bool same_name(padded_view a, padded_view b) {
 }  // namespace
 
 void count_incomplete(padded_view line, unsigned long long line_number, int table, load_stats& stats) {
+  if (line.size() > 0 && line.data()[0] == '#' && stats.header_format != nullptr && !stats.header_seen &&
+      is_fields_header(line.text())) {
+    stats.header_seen = true;
+    stats.header_warning = fields_header_warning(line.text(), *stats.header_format);
+  }
   if (line.size() == 0 || line.data()[0] == '#' || stats.skipped++ > 0) return;
   stats.first_skipped = line_number;
   stats.first_skipped_table = table;

@@ -146,6 +146,9 @@ void write_skip_warning(int err_fd, const load_stats& stats, const char* const* 
 }
 
 void write_load_warnings(int err_fd, const load_stats& stats) {
+  // The default-columns warning says the same, and first.
+  const bool default_columns = stats.complete > 0 && stats.default_columns;
+  if (!stats.header_warning.empty() && !default_columns) write_message(err_fd, stats.header_warning.c_str());
   if (stats.complete == 0) {
     // Lines were skipped, none was a hit: empty input, or only comments, says nothing.
     if (stats.skipped > 0) write_message(err_fd, kNothingReadText);
@@ -157,6 +160,28 @@ void write_load_warnings(int err_fd, const load_stats& stats) {
   } else if (stats.mate1 == 0 || stats.mate2 == 0) {
     write_message(err_fd, stats.mate1 == 0 ? kOnlyMate2Text : kOnlyMate1Text);
   }
+}
+
+std::string fields_header_text(const std::vector<header_fault>& faults, const std::string& fields) {
+  std::string text = "ERROR: by the table's \"# Fields:\" line,";
+  for (std::size_t k = 0; k < faults.size(); ++k) {
+    const header_fault& f = faults[k];
+    text += k == 0 ? " " : k + 1 == faults.size() ? " and " : ", ";
+    text += "field ";
+    text += std::to_string(f.field);
+    if (f.column.empty()) {
+      text += " is not there";
+    } else {
+      text += " (\"";
+      text += f.column;
+      text += "\") is not ";
+      text += f.read_as;
+    }
+  }
+  text += "; give --fields ";
+  text += fields.empty() ? "with the fields of the read name, the two values and the target" : fields;
+  text += '\n';
+  return text;
 }
 
 std::string unknown_option_text(const char* program) { return format("unknown option (see %s --help)", program); }

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "load_stats.h"
 
@@ -34,6 +36,17 @@ inline constexpr char kOnlyMate1Text[] =
 inline constexpr char kOnlyMate2Text[] =
     "ERROR: every hit line is of mate 2; without mate 1's hits nothing can pair: "
     "give the tables of both mates, as -1 R1.tsv -2 R2.tsv\n";
+
+// A field read that a table's "# Fields:" header names as of another kind:
+// its number from 1, the header's name for it (empty: past the header's
+// last), and what the run reads it as ("a value").
+struct header_fault {
+  int field;
+  std::string_view column;
+  std::string_view read_as;
+};
+// The warning for such fields; `fields` is the --fields to give, or empty.
+std::string fields_header_text(const std::vector<header_fault>& faults, const std::string& fields);
 
 // The WHAT of "ERROR: WHAT: REASON" messages that more than one place gives.
 inline constexpr char kReadingTableText[] = "problem reading Blast file";

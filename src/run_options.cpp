@@ -63,6 +63,12 @@ line_format run_options::format_of(std::size_t k) const {
   return f;
 }
 
+std::vector<line_format> run_options::formats() const {
+  std::vector<line_format> all;
+  for (std::size_t k = 0; k < paths.size(); ++k) all.push_back(format_of(k));
+  return all;
+}
+
 int parse_run_options(const command_line& c, run_options& options, int err_fd) {
   line_format& format = options.format;
   bool marks = false;
@@ -77,7 +83,10 @@ int parse_run_options(const command_line& c, run_options& options, int err_fd) {
     } else if (option == "-1" || option == "-2") {
       options.paths.push_back(value);
       options.mates.push_back(option == "-1" ? 1 : 2);
+    } else {
+      continue;  // the program's own
     }
+    format.check_header = true;
   }
   if (format.name == format.col3 || format.name == format.col7 || format.name == format.target) {
     return usage_error(err_fd, kNameFieldFaultText, std::to_string(format.name + 1).c_str());

@@ -22,8 +22,9 @@ struct run_options {
   std::vector<const char*> paths;  // the tables, in the order given
   std::vector<std::int32_t> mates; // each table's mate: 1 or 2 for -1 / -2, 0 for a table given alone
   bool by_table() const { return !mates.empty() && mates.front() != 0; }
-  // The format of table k.
+  // The format of table k, and of every table in order.
   line_format format_of(std::size_t k) const;
+  std::vector<line_format> formats() const;
 };
 
 // Reads the run options of `c` (its tables among them) into `options`.

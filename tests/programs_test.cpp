@@ -2,6 +2,8 @@
 // fixed texts, and a split, its parts' runs and a merge, all in process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -107,10 +109,41 @@ TEST(Programs, HelpVersionAndUsageFaults) {
   EXPECT_NE(partitioned_usage_text().find("-j JOBS   1 to 1024"), std::string::npos);
 }
 
-// A split, pairhits on each part and a merge, in process, give the report
-// and the messages of one run over the tables: several tables, lines
-// without a mark that carry the mate over a table's end and over parts,
-// skipped lines.
+// A split with `options` of the tables `args`, pairhits on each part with
+// `part_options`, and a merge, in process, give the report and the messages
+// of one run, for 1 and 5 parts. `name` tells the case in failures.
+void expect_family_gives_one_run(const std::string& dir, const std::vector<std::string>& args,
+                                 const std::vector<std::string>& part_options, const std::string& name) {
+  std::vector<std::string> one = {"pairhits"};
+  one.insert(one.end(), args.begin(), args.end());
+  const outcome whole = call(pairhits_main, one);
+  ASSERT_EQ(whole.status, 0) << name << whole.err;
+  for (const int parts : {1, 5}) {
+    const std::string split_dir = dir + "/parts" + std::to_string(parts);
+    std::vector<std::string> split = {"pairhits-split", "-n", std::to_string(parts), "-o", split_dir};
+    split.insert(split.end(), args.begin(), args.end());
+    const outcome s = call(pairhits_split_main, split);
+    ASSERT_EQ(s.status, 0) << name << s.err;
+    EXPECT_EQ(s.out + s.err, "");
+    std::vector<std::string> merge = {"pairhits-merge", "--stats", stats_path(split_dir)};
+    for (int p = 0; p < parts; ++p) {
+      std::vector<std::string> run = {"pairhits"};
+      run.insert(run.end(), part_options.begin(), part_options.end());
+      run.push_back(part_path(split_dir, p));
+      const outcome part = call(pairhits_main, run);
+      ASSERT_EQ(part.status, 0);
+      write_file(part_path(split_dir, p, ".out"), part.out);
+      merge.push_back(part_path(split_dir, p, ".out"));
+    }
+    const outcome merged = call(pairhits_merge_main, merge);
+    EXPECT_EQ(merged.status, 0);
+    EXPECT_EQ(merged.out, whole.out) << name << ", " << parts << " parts";
+    EXPECT_EQ(merged.err, whole.err) << name << ", " << parts << " parts";
+  }
+}
+
+// Several tables, lines without a mark that carry the mate over a table's
+// end and over parts, skipped lines.
 TEST(Programs, SplitPairAndMergeGiveOneRun) {
   TempDir dir;
   std::mt19937 random(5);
@@ -127,30 +160,55 @@ TEST(Programs, SplitPairAndMergeGiveOneRun) {
     tables.push_back(dir.path() + "/t" + std::to_string(t) + ".tsv");
     write_file(tables.back(), table);
   }
-  std::vector<std::string> one = {"pairhits"};
-  one.insert(one.end(), tables.begin(), tables.end());
-  const outcome whole = call(pairhits_main, one);
-  ASSERT_EQ(whole.status, 0);
+  const outcome whole = call(pairhits_main, {"pairhits", tables[0], tables[1], tables[2]});
   ASSERT_FALSE(whole.out.empty());
   ASSERT_FALSE(whole.err.empty());
-  for (const int parts : {1, 5}) {
-    const std::string split_dir = dir.path() + "/parts" + std::to_string(parts);
-    std::vector<std::string> split = {"pairhits-split", "-n", std::to_string(parts), "-o", split_dir};
-    split.insert(split.end(), tables.begin(), tables.end());
-    const outcome s = call(pairhits_split_main, split);
-    ASSERT_EQ(s.status, 0) << s.err;
-    EXPECT_EQ(s.out + s.err, "");
-    std::vector<std::string> merge = {"pairhits-merge", "--stats", stats_path(split_dir)};
-    for (int p = 0; p < parts; ++p) {
-      const outcome part = call(pairhits_main, {"pairhits", part_path(split_dir, p)});
-      ASSERT_EQ(part.status, 0);
-      write_file(part_path(split_dir, p, ".out"), part.out);
-      merge.push_back(part_path(split_dir, p, ".out"));
+  expect_family_gives_one_run(dir.path(), tables, {}, "default");
+}
+
+// The same under the run options: random fields (the name's field last
+// among them too, where a quiet mate line needs a zero byte), random marks,
+// tables of each mate; the parts read with the same --fields, and with
+// --marks (given, or /1,/2) when the mate is a mark's or a table's.
+TEST(Programs, SplitPairAndMergeGiveOneRunUnderOptions) {
+  std::mt19937 random(77);
+  const std::vector<std::pair<std::string, std::string>> mark_sets = {{"/1", "/2"}, {".1", ".2"}, {"_f", "_r"}};
+  for (int round = 0; round < 24; ++round) {
+    TempDir dir;
+    std::vector<int> order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    std::shuffle(order.begin(), order.end(), random);
+    if (round % 4 == 0) std::sort(order.begin(), order.begin() + 4, std::greater<int>());  // the name's field last
+    const std::string fields = std::to_string(order[0] + 1) + "," + std::to_string(order[1] + 1) + "," +
+                               std::to_string(order[2] + 1) + "," + std::to_string(order[3] + 1);
+    const int mode = round % 3;  // the mark anywhere and carried, at the end, or by table
+    const auto& [m1, m2] = mark_sets[mode == 0 ? 0 : random() % mark_sets.size()];
+    const bool marks = mode == 1 || (mode == 2 && random() % 2 == 0);
+    std::vector<std::string> args = {"--fields", fields};
+    if (marks) args.insert(args.end(), {"--marks", m1 + "," + m2});
+    std::vector<std::string> part_options = {"--fields", fields};
+    if (mode != 0) part_options.insert(part_options.end(), {"--marks", marks ? m1 + "," + m2 : "/1,/2"});
+    const int tables = mode == 2 ? 4 : 2;
+    for (int t = 0; t < tables; ++t) {
+      std::string table;
+      for (int k = 0; k < 600; ++k) {
+        const int mate = mode == 2 ? 1 + t % 2 : 1 + static_cast<int>(random() % 2);
+        std::vector<std::string> f(10);
+        for (std::size_t i = 0; i < f.size(); ++i) f[i] = "c" + std::to_string(i);
+        const std::string mark = random() % 4 == 0 ? "" : mate == 1 ? m1 : m2;
+        f[static_cast<std::size_t>(order[0])] = "r" + std::to_string(random() % 80) + mark;
+        f[static_cast<std::size_t>(order[1])] = std::to_string(random() % 100);
+        f[static_cast<std::size_t>(order[2])] = "1e-" + std::to_string(random() % 30);
+        f[static_cast<std::size_t>(order[3])] = "T" + std::to_string(random() % 4);
+        const std::size_t count = random() % 30 == 0 ? random() % 10 : 10;
+        for (std::size_t i = 0; i < count; ++i) table += (i == 0 ? "" : "\t") + f[i];
+        table += "\n";
+      }
+      const std::string path = dir.path() + "/t" + std::to_string(t) + ".tsv";
+      write_file(path, table);
+      if (mode == 2) args.push_back(t % 2 == 0 ? "-1" : "-2");
+      args.push_back(path);
     }
-    const outcome merged = call(pairhits_merge_main, merge);
-    EXPECT_EQ(merged.status, 0);
-    EXPECT_EQ(merged.out, whole.out) << parts << " parts";
-    EXPECT_EQ(merged.err, whole.err) << parts << " parts";
+    expect_family_gives_one_run(dir.path(), args, part_options, "round " + std::to_string(round) + " " + fields);
   }
 }
 

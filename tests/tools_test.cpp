@@ -46,8 +46,9 @@ TEST(PartFiles, EachPartHoldsItsLinesInOrder) {
         ASSERT_TRUE(files.put_line(p, text.view().part(0, line.size())));
         expected[static_cast<std::size_t>(p)] += line + "\n";
         if (k % 1000 == 0) {
-          ASSERT_TRUE(files.put(p, mate_line(1 + k % 2), kMateLineBytes) && files.put(p, "\n", 1));
-          expected[static_cast<std::size_t>(p)] += mate_line(1 + k % 2) + "\n"s;
+          const std::string mate = mate_line(1 + k % 2, line_format()) + "\n";
+          ASSERT_TRUE(files.put(p, mate.data(), mate.size()));
+          expected[static_cast<std::size_t>(p)] += mate;
         }
       }
       ASSERT_TRUE(files.finish()) << files.error();
@@ -88,6 +89,8 @@ split_stats sample_stats() {
   c.mate2 = 500;
   c.unmated = 100;
   c.default_columns = false;
+  c.header_seen = true;
+  c.header_warning = "ERROR: by the header, field 7\nis not a value\n";
   s.last_mate = 2;
   return s;
 }
@@ -107,6 +110,15 @@ TEST(SplitStats, WrittenStatsReadBackTheSame) {
             std::vector<unsigned long long>({3, 17, 1000, 900, 400, 500, 100}));
   EXPECT_EQ(c.first_skipped_table, 1);
   EXPECT_FALSE(c.default_columns);
+  EXPECT_TRUE(c.header_seen);
+  EXPECT_EQ(c.header_warning, s.counts.header_warning);
+  // A stats file of the version before the header check reads as having seen none.
+  const std::string text = read_file(path);
+  write_file(path, "pairhits-split-stats 1" + text.substr(text.find('\n'), text.rfind("\n1 ") + 1 - text.find('\n')));
+  split_stats old;
+  ASSERT_TRUE(read_split_stats(path.c_str(), old));
+  EXPECT_EQ(old.counts.complete, 1000u);
+  EXPECT_FALSE(old.counts.header_seen);
 }
 
 TEST(SplitStats, WhatIsNotAStatsFileIsRefused) {
@@ -114,12 +126,16 @@ TEST(SplitStats, WhatIsNotAStatsFileIsRefused) {
   const std::string good = stats_path(dir.path());
   ASSERT_TRUE(write_split_stats(good.c_str(), sample_stats()));
   const std::string text = read_file(good);
+  const std::size_t counts = text.rfind("\n3 17 ") + 1;  // where the counts' line starts
+  const std::size_t check = text.find('\n', counts) + 1;  // and the header check's
   const std::vector<std::string> bad = {
       "",
       "a report line\t1,2\t3,4\tT\n",
       text.substr(0, text.size() / 2),                                     // cut short
-      "pairhits-split-stats 2" + text.substr(text.find('\n')),             // another version
-      text.substr(0, text.rfind('\n', text.size() - 2) + 1) + "1 2 9 4 5 6 7 8 0 1\n",  // first skip in table 9 of 3
+      text.substr(0, check),                                               // no header check
+      text.substr(0, check) + "1 99 text\n",                               // a warning cut short
+      "pairhits-split-stats 3" + text.substr(text.find('\n')),             // another version
+      text.substr(0, counts) + "1 2 9 4 5 6 7 8 0 1\n" + text.substr(check),  // first skip in table 9 of 3
   };
   for (const std::string& b : bad) {
     const std::string path = dir.path() + "/bad";

@@ -1,17 +1,42 @@
 #!/usr/bin/env bash
-# Runs the workflow on one machine over the real table cut into 3 chunks
-# (borders inside runs of lines without a mate mark, incomplete lines
-# added), with 4 parts, and compares its report and messages with one
-# pairhits run over the 3 chunks.
+# Runs the workflow on one machine and compares its report and messages with
+# one pairhits run over the same chunks with the same options:
+# - the real table cut into 3 chunks (borders inside runs of lines without a
+#   mate mark, incomplete lines added), with 4 parts;
+# - the blastn tables of R1 and R2 in the 12 default columns, each cut into
+#   2 chunks, as chunks1 and chunks2 with fields std;
+# - the DIAMOND table with names ending in .1 and .2, cut into 2 chunks,
+#   with fields std and marks .1,.2.
 #   workflow/check.sh BUILD_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+data=$(cd "$here/../tests/data" && pwd)
 bin=$(cd "$1" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+
+# check NAME CONFIG_LINES ONE_RUN_ARGUMENTS...: the workflow in folder NAME
+# with the config lines given (chunks, fields, marks) against one run.
+check() {
+  local name=$1 config=$2
+  shift 2
+  mkdir "$name"
+  (
+    cd "$name"
+    printf '%sparts: 4\nreport: pairs.tsv\nmessages: pairs.messages\nworkdir: work\nbin: "%s/"\n' \
+      "$config" "$bin" > config.yaml
+    snakemake -s "$here/Snakefile" --configfile config.yaml --cores 2 --quiet > snakemake.log 2>&1 ||
+      { cat snakemake.log; exit 1; }
+    "$bin/pairhits" "$@" > one.tsv 2> one.messages
+    cmp one.tsv pairs.tsv
+    cmp one.messages pairs.messages
+    echo "workflow, $name: $(wc -l < pairs.tsv) report lines and the messages of one run: $(cat one.messages)"
+  )
+}
+
 awk 'NR % 4 == 0 { sub(/\//, "_") } { print } NR % 500 == 0 { print "short\tline" }' \
-  "$here/../tests/data/blastn_pairs.outfmt7.tsv" > all.tsv
+  "$data/blastn_pairs.outfmt7.tsv" > all.tsv
 # Lines 7005 and 13999 have no mate mark: chunks 2 and 3 start with the mate
 # that chunk 1 and chunk 2 end with.
 head -n 7004 all.tsv > c1.tsv
@@ -20,10 +45,21 @@ tail -n +13999 all.tsv | gzip -c > c3.tsv.gz
 for chunk in c2.tsv c3.tsv.gz; do
   zcat -f $chunk | awk 'NR == 1' | grep -q '^frag[0-9]*_[12]	' || { echo "$chunk does not start without a mark"; exit 1; }
 done
-printf 'chunks: [c1.tsv, c2.tsv, c3.tsv.gz]\nparts: 4\nreport: pairs.tsv\nmessages: pairs.messages\nworkdir: work\nbin: "%s/"\n' \
-  "$bin" > config.yaml
-snakemake -s "$here/Snakefile" --configfile config.yaml --cores 2 --quiet > snakemake.log 2>&1 || { cat snakemake.log; exit 1; }
-"$bin/pairhits" c1.tsv c2.tsv c3.tsv.gz > one.tsv 2> one.messages
-cmp one.tsv pairs.tsv
-cmp one.messages pairs.messages
-echo "workflow: $(wc -l < pairs.tsv) report lines and the messages of one run: $(cat one.messages)"
+check carried "chunks: [$work/c1.tsv, $work/c2.tsv, $work/c3.tsv.gz]
+" "$work/c1.tsv" "$work/c2.tsv" "$work/c3.tsv.gz"
+
+head -n 120 "$data/real/blastn_r1.tsv" > r1a.tsv
+tail -n +121 "$data/real/blastn_r1.tsv" | awk 'NR == 50 { print "short" } { print }' > r1b.tsv
+head -n 200 "$data/real/blastn_r2.tsv" > r2a.tsv
+tail -n +201 "$data/real/blastn_r2.tsv" | zstd -q -c > r2b.tsv.zst
+check mates "chunks1: [$work/r1a.tsv, $work/r1b.tsv]
+chunks2: [$work/r2a.tsv, $work/r2b.tsv.zst]
+fields: std
+" --fields std -1 "$work/r1a.tsv" -1 "$work/r1b.tsv" -2 "$work/r2a.tsv" -2 "$work/r2b.tsv.zst"
+
+head -n 300 "$data/real/diamond_dots.tsv" > d1.tsv
+tail -n +301 "$data/real/diamond_dots.tsv" > d2.tsv
+check marks "chunks: [$work/d1.tsv, $work/d2.tsv]
+fields: std
+marks: .1,.2
+" -f std -m .1,.2 "$work/d1.tsv" "$work/d2.tsv"

@@ -48,7 +48,8 @@ bool holds_hits(const std::string& path) {
 }
 
 // Starts `program part` with its report in the part's .out file.
-bool start(const char* program, const std::string& dir, int part, running& r, std::string& error) {
+bool start(const char* program, const std::vector<std::string>& options, const std::string& dir, int part, running& r,
+           std::string& error) {
   const std::string table = part_path(dir, part);
   const std::string report = part_path(dir, part, ".out");
   int pipe_fds[2];
@@ -69,8 +70,11 @@ bool start(const char* program, const std::string& dir, int part, running& r, st
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, s);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  char* argv[] = {const_cast<char*>(program), const_cast<char*>(table.c_str()), nullptr};
-  const int failed = posix_spawnp(&r.pid, program, &actions, &attributes, argv, environ);
+  std::vector<char*> argv = {const_cast<char*>(program)};
+  for (const std::string& o : options) argv.push_back(const_cast<char*>(o.c_str()));
+  argv.push_back(const_cast<char*>(table.c_str()));
+  argv.push_back(nullptr);
+  const int failed = posix_spawnp(&r.pid, program, &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   ::close(pipe_fds[1]);
@@ -115,8 +119,8 @@ bool collect(running& r) {
 
 }  // namespace
 
-int run_parts(const char* program, const std::string& dir, int parts, int jobs, int err_fd,
-              const volatile std::sig_atomic_t* stop, std::vector<int>& reports) {
+int run_parts(const char* program, const std::vector<std::string>& options, const std::string& dir, int parts,
+              int jobs, int err_fd, const volatile std::sig_atomic_t* stop, std::vector<int>& reports) {
   std::vector<running> active;
   int next = 0;
   while (next < parts || !active.empty()) {
@@ -132,7 +136,7 @@ int run_parts(const char* program, const std::string& dir, int parts, int jobs, 
       }
       running r;
       std::string error;
-      if (!start(program, dir, next, r, error)) {
+      if (!start(program, options, dir, next, r, error)) {
         stop_all(active);
         write_error(err_fd, error);
         return 1;

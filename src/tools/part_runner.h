@@ -9,7 +9,8 @@
 
 namespace pairhits {
 
-// Runs `program` (found through PATH) on each part in `dir`, at most `jobs`
+// Runs `program` (found through PATH), with the arguments `options` before
+// the part table, on each part in `dir`, at most `jobs`
 // at once, each with its report in DIR/part-NNNN.out. On the first part
 // that fails, stops the others and writes that part's messages and a line
 // naming it on `err_fd`; returns 1. Returns -1, with every part stopped,
@@ -18,7 +19,7 @@ namespace pairhits {
 // as soon as its run has succeeded. A part that holds only comment lines
 // (the split's mate marks) would give an empty report and no message: it
 // is not run, and its number goes into `reports` only if it ran.
-int run_parts(const char* program, const std::string& dir, int parts, int jobs, int err_fd,
+int run_parts(const char* program, const std::vector<std::string>& options, const std::string& dir, int parts, int jobs, int err_fd,
               const volatile std::sig_atomic_t* stop, std::vector<int>& reports);
 
 }  // namespace pairhits

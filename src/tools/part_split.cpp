@@ -26,20 +26,24 @@ int part_of(std::uint64_t hash, int parts) {
   return static_cast<int>(((hash >> 32) * static_cast<std::uint64_t>(parts)) >> 32);
 }
 
-// The state of one split: the whole table's mate and each part's.
+// The state of one split: the whole table's mate and each part's, and the
+// format of the table being split.
 struct splitter_state {
   PartFiles& files;
   int parts;
   std::int32_t mate = 0;
   std::vector<std::int32_t> part_mate;
   split_stats stats;
+  const line_format* format = nullptr;
+  std::string mate_lines[2];  // mate 1's and mate 2's, LF included
 
   // Gives part p the whole table's mate before a line that does not name its own.
   bool set_mate(int p) {
     std::int32_t& m = part_mate[static_cast<std::size_t>(p)];
     if (m == mate) return true;
     m = mate;
-    return files.put(p, mate_line(mate), kMateLineBytes) && files.put(p, "\n", 1);
+    const std::string& line = mate_lines[mate == 1 ? 0 : 1];
+    return files.put(p, line.data(), line.size());
   }
 };
 
@@ -63,15 +67,34 @@ load_status take_line(padded_view line, bool complete, const hit_fields& fields,
     return load_status::write_failed;
   }
   line.data()[line.size()] = '\n';  // the reader's zero after the line, or its LF
+  const line_format& f = *s.format;
+  if (f.rule == line_format::mates::by_table) {
+    // A name field that does not end in the table's mark is followed by a
+    // TAB or the line's end: the mark goes there.
+    const char* name_end = fields.name.data() + fields.name.size();
+    if (*name_end == kFieldSeparator || *name_end == '\n') {
+      const std::string& mark = s.mate == 1 ? f.mark1 : f.mark2;
+      const auto head = static_cast<std::size_t>(name_end - line.data());
+      return s.files.put(p, line.data(), head) && s.files.put(p, mark.data(), mark.size()) &&
+                     s.files.put(p, name_end, line.size() + 1 - head)
+                 ? load_status::ok
+                 : load_status::write_failed;
+    }
+  }
   return s.files.put_line(p, line) ? load_status::ok : load_status::write_failed;
 }
 
 // Checks one line the way that line by line takes: the default-columns
-// check needs fields 7 to 10, and only while every line so far has passed it.
+// check needs fields 7 to 10, and only while every line so far has passed
+// it; a chosen format, its fields.
 bool check_one(padded_view line, hit_fields& fields, splitter_state& s) {
+  if (!s.format->is_default()) return split_hit_line(line, fields, s.mate, *s.format, false);
   return s.stats.counts.default_columns ? split_hit_line(line, fields, s.mate, false)
                                         : check_hit_line(line, fields, s.mate);
 }
+
+// Whether lines are checked one by one (check_one) rather than scanned many at once.
+bool one_by_one(const splitter_state& s) { return s.stats.counts.default_columns || !s.format->is_default(); }
 
 // The load status for a read result other than a line.
 load_status read_status(read_result r, const LineReader& reader, splitter_state& s) {
@@ -87,13 +110,13 @@ load_status read_status(read_result r, const LineReader& reader, splitter_state&
 }
 
 // Checks and puts the lines of `lines` (LF ends only): one by one while the
-// default-columns check runs, then many at a time.
+// default-columns check runs or under a chosen format, else many at a time.
 load_status take_lines(padded_view lines, unsigned long long& line_number, int table, splitter_state& s) {
   scanned_line batch[kScanBatch];
   for (std::size_t done = 0; done < lines.size();) {
     const padded_view rest = lines.part(done, lines.size() - done);
     load_status status = load_status::ok;
-    if (s.stats.counts.default_columns) {
+    if (one_by_one(s)) {
       const auto* lf = static_cast<const char*>(std::memchr(rest.data(), '\n', rest.size()));
       const padded_view line = rest.part(0, static_cast<std::size_t>(lf - rest.data()));
       hit_fields fields;
@@ -145,8 +168,8 @@ load_status split_one(LineReader& reader, int table, splitter_state& s, const vo
 
 }  // namespace
 
-int split_tables(const table_input* tables, std::size_t count, const std::string& dir, int parts, int err_fd,
-                 const volatile std::sig_atomic_t* stop) {
+int split_tables(const table_input* tables, const line_format* formats, std::size_t count, const std::string& dir,
+                 int parts, int err_fd, const volatile std::sig_atomic_t* stop) {
   // Plain tables on disk tell how much the parts will hold; for the others
   // the parts grow as they are written.
   unsigned long long expected = 0;
@@ -160,15 +183,21 @@ int split_tables(const table_input* tables, std::size_t count, const std::string
     write_error_with_reason(err_fd, kNoPartTablesText, files.error().c_str());
     return 1;
   }
-  splitter_state s{files, parts, 0, std::vector<std::int32_t>(static_cast<std::size_t>(parts), 0), {}};
+  splitter_state s{files, parts, 0, std::vector<std::int32_t>(static_cast<std::size_t>(parts), 0), {}, formats, {}};
+  for (std::int32_t m : {1, 2}) s.mate_lines[m - 1] = mate_line(m, formats[0]) + "\n";
+  s.stats.counts.default_columns = formats[0].check_columns;
+  if (formats[0].check_header) s.stats.counts.header_format = &formats[0];
   for (std::size_t i = 0; i < count; ++i) s.stats.tables.emplace_back(tables[i].name);
   load_status status = load_status::ok;
   for (std::size_t i = 0; i < count && status == load_status::ok; ++i) {
     TableSource source(tables[i].fd);
     LineReader reader(source, LineReader::kBackgroundCapacity, LineReader::kBackgroundCapacity, true);
+    s.format = &formats[i];
     status = reader.ok() ? split_one(reader, static_cast<int>(i), s, stop) : load_status::alloc_failed;
   }
-  for (int p = 0; p < parts && status == load_status::ok && s.mate != 0; ++p) {
+  // Where the mate carries, each part ends with the mate the tables ended with.
+  const bool carried = formats[0].rule == line_format::mates::anywhere;
+  for (int p = 0; p < parts && status == load_status::ok && carried && s.mate != 0; ++p) {
     if (!s.set_mate(p)) status = load_status::write_failed;
   }
   if (status == load_status::ok && !files.finish()) status = load_status::write_failed;

@@ -17,14 +17,15 @@
 #include <string>
 
 #include "cli.h"
+#include "line_rules.h"
 
 namespace pairhits {
 
-// Splits the open tables into `parts` part tables and a stats file in the
-// existing folder `dir`; `names` are the tables' names for the messages.
+// Splits the open tables, each read by its format, into `parts` part tables
+// and a stats file in the existing folder `dir` (split_layout.h).
 // Returns the exit status, with its message written on `err_fd`; stops
 // early with status -1 once *stop is set.
-int split_tables(const table_input* tables, std::size_t count, const std::string& dir, int parts, int err_fd,
-                 const volatile std::sig_atomic_t* stop = nullptr);
+int split_tables(const table_input* tables, const line_format* formats, std::size_t count, const std::string& dir,
+                 int parts, int err_fd, const volatile std::sig_atomic_t* stop = nullptr);
 
 }  // namespace pairhits

@@ -21,6 +21,7 @@
 #include "part_split.h"
 #include "program_limits.h"
 #include "programs.h"
+#include "run_options.h"
 #include "report_merge.h"
 #include "split_layout.h"
 #include "split_stats.h"
@@ -90,11 +91,13 @@ void remove_folder(const std::string& dir) {
 }
 
 // Split, run, merge; -1 when a signal stopped it.
-int run(const OpenTables& tables, const std::string& dir, int parts, int jobs, int out_fd, int err_fd) {
-  int status = split_tables(tables.data(), tables.size(), dir, parts, err_fd, &g_signal);
+int run(const OpenTables& tables, const run_options& options, const std::string& dir, int parts, int jobs, int out_fd,
+        int err_fd) {
+  const std::vector<line_format> formats = options.formats();
+  int status = split_tables(tables.data(), formats.data(), tables.size(), dir, parts, err_fd, &g_signal);
   if (status != 0) return status;
   std::vector<int> ran;
-  status = run_parts("pairhits", dir, parts, jobs, err_fd, &g_signal, ran);
+  status = run_parts("pairhits", part_run_options(options), dir, parts, jobs, err_fd, &g_signal, ran);
   if (status != 0) return status;
   split_stats stats;
   if (!read_split_stats(stats_path(dir).c_str(), stats)) {
@@ -110,7 +113,7 @@ int run(const OpenTables& tables, const std::string& dir, int parts, int jobs, i
 }  // namespace
 
 int pairhits_partitioned_main(int argc, const char* const* argv, int out_fd, int err_fd) {
-  const command_line c = parse_command_line(argc, argv, {"-n", "-j"});
+  const command_line c = parse_command_line(argc, argv, valued_options({"-n", "-j"}));
   const std::string usage = partitioned_usage_text();
   if (const int status = answer_without_running(c, "pairhits-partitioned", usage.c_str(), out_fd, err_fd);
       status >= 0) {
@@ -126,8 +129,10 @@ int pairhits_partitioned_main(int argc, const char* const* argv, int out_fd, int
       return usage_error(err_fd, count_range_text("JOBS", kMaxJobs).c_str(), value);
     }
   }
+  run_options options;
+  if (const int status = parse_run_options(c, options, err_fd); status >= 0) return status;
   OpenTables tables;
-  if (const int status = open_tables(c.paths, tables, err_fd); status >= 0) return status;
+  if (const int status = open_tables(options.paths, tables, err_fd); status >= 0) return status;
   if (jobs == 0) jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   if (parts == 0) parts = default_parts(tables, jobs);
 
@@ -145,7 +150,7 @@ int pairhits_partitioned_main(int argc, const char* const* argv, int out_fd, int
     write_error_with_reason(err_fd, kNoWorkFolderText, std::strerror(errno));
     return 1;
   }
-  const int status = run(tables, dir, parts, jobs, out_fd, err_fd);
+  const int status = run(tables, options, dir, parts, jobs, out_fd, err_fd);
   remove_folder(dir);
   if (g_signal != 0) {
     std::signal(g_signal, SIG_DFL);

@@ -8,7 +8,24 @@
 namespace pairhits {
 
 namespace {
-constexpr char kHeader[] = "pairhits-split-stats 1";
+// Version 2 adds the "# Fields:" header check's line; version 1 files are
+// read as having seen no header.
+constexpr char kHeader[] = "pairhits-split-stats 2";
+constexpr char kHeaderV1[] = "pairhits-split-stats 1";
+
+// A string with its length before it: names and texts may hold any byte but zero.
+void write_counted(std::FILE* f, const std::string& text) {
+  std::fprintf(f, "%zu ", text.size());
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fputc('\n', f);
+}
+
+bool read_counted(std::FILE* f, std::string& text) {
+  std::size_t length = 0;
+  if (std::fscanf(f, "%zu", &length) != 1 || std::fgetc(f) != ' ' || length >= (1u << 20)) return false;
+  text.assign(length, '\0');
+  return std::fread(text.data(), 1, length, f) == length;
+}
 }  // namespace
 
 bool write_split_stats(const char* path, const split_stats& s) {
@@ -16,15 +33,12 @@ bool write_split_stats(const char* path, const split_stats& s) {
   if (f == nullptr) return false;
   const load_stats& c = s.counts;
   std::fprintf(f, "%s\n%zu\n", kHeader, s.tables.size());
-  // Names may hold any byte but zero: each goes with its length.
-  for (const std::string& t : s.tables) {
-    std::fprintf(f, "%zu ", t.size());
-    std::fwrite(t.data(), 1, t.size(), f);
-    std::fputc('\n', f);
-  }
+  for (const std::string& t : s.tables) write_counted(f, t);
   std::fprintf(f, "%llu %llu %d %llu %llu %llu %llu %llu %d %d\n", c.skipped, c.first_skipped,
                c.first_skipped_table, c.complete, c.marked, c.mate1, c.mate2, c.unmated, c.default_columns ? 1 : 0,
                static_cast<int>(s.last_mate));
+  std::fprintf(f, "%d ", c.header_seen ? 1 : 0);
+  write_counted(f, c.header_warning);
   const bool written = std::ferror(f) == 0;
   return std::fclose(f) == 0 && written;
 }
@@ -34,14 +48,14 @@ bool read_split_stats(const char* path, split_stats& s) {
   if (f == nullptr) return false;
   char header[sizeof kHeader + 1] = {};
   std::size_t tables = 0;
-  bool ok = std::fgets(header, sizeof header, f) != nullptr && std::strncmp(header, kHeader, sizeof kHeader - 1) == 0 &&
-            std::fscanf(f, "%zu", &tables) == 1;
+  const auto starts = [&](const char* text) { return std::strncmp(header, text, std::strlen(text)) == 0; };
+  bool ok = std::fgets(header, sizeof header, f) != nullptr;
+  const bool v1 = ok && starts(kHeaderV1);
+  ok = ok && (v1 || starts(kHeader)) && std::fscanf(f, "%zu", &tables) == 1;
   s.tables.clear();
   for (std::size_t i = 0; ok && i < tables; ++i) {
-    std::size_t length = 0;
-    ok = std::fscanf(f, "%zu", &length) == 1 && std::fgetc(f) == ' ' && length < (1u << 20);
-    std::string name(ok ? length : 0, '\0');
-    ok = ok && std::fread(name.data(), 1, length, f) == length;
+    std::string name;
+    ok = read_counted(f, name);
     s.tables.push_back(name);
   }
   load_stats& c = s.counts;
@@ -52,6 +66,11 @@ bool read_split_stats(const char* path, split_stats& s) {
                          &default_columns, &last_mate) == 10;
   c.default_columns = default_columns != 0;
   s.last_mate = last_mate;
+  int header_seen = 0;
+  c.header_warning.clear();
+  ok = ok && (v1 || (std::fscanf(f, "%d", &header_seen) == 1 && std::fgetc(f) == ' ' &&
+                     read_counted(f, c.header_warning)));
+  c.header_seen = header_seen != 0;
   std::fclose(f);
   return ok && c.first_skipped_table >= 0 && (c.skipped == 0 || static_cast<std::size_t>(c.first_skipped_table) < tables);
 }
@@ -73,6 +92,11 @@ split_stats combine_split_stats(const std::vector<split_stats>& splits) {
     // Lines before this split's first mate mark carry the mate the splits before ended with.
     (all.last_mate == 1 ? c.mate1 : all.last_mate == 2 ? c.mate2 : c.unmated) += p.unmated;
     c.default_columns = c.default_columns && p.default_columns;
+    // The first header of the whole run is the one checked.
+    if (!c.header_seen && p.header_seen) {
+      c.header_seen = true;
+      c.header_warning = p.header_warning;
+    }
     if (s.last_mate != 0) all.last_mate = s.last_mate;
     all.tables.insert(all.tables.end(), s.tables.begin(), s.tables.end());
   }
