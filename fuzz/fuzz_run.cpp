@@ -10,7 +10,7 @@
 //         and each line's scan must agree with check_hit_line on it;
 //   0x05: the next four bytes choose the fields (--fields), the fifth how
 //         lines tell their mate (marks anywhere, --marks, -1 or -2) and
-//         which marks.
+//         which marks; a "# Fields:" header is checked against the fields.
 // Other inputs may themselves start like gzip or zstd data: the decoders
 // must then reject or decode whatever follows.
 #include <fcntl.h>
@@ -110,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     format.col7 = (format.name + 1 + data[3] % 15) % 16;
     format.target = (format.name + 1 + data[4] % 15) % 16;
     format.check_columns = false;
+    format.check_header = true;  // a "# Fields:" line among the bytes is checked
     static const char* const kMarks[][2] = {{"/1", "/2"}, {".1", ".2"}, {"_1", "_2"}, {"1", "2"}, {"/f", "/rev"}};
     format.mark1 = kMarks[data[5] / 4 % 5][0];
     format.mark2 = kMarks[data[5] / 4 % 5][1];

@@ -103,8 +103,7 @@ int run_tables(const table_input* tables, const line_format* formats, std::size_
   }
   Progress progress(err_fd, total_bytes);
   load_stats stats;
-  stats.default_columns = formats[0].check_columns;
-  if (formats[0].check_header) stats.header_format = &formats[0];
+  begin_counts(stats, formats[0]);
   const load_status loaded = parse_blast_alignment(tables, formats, count, read_bytes, table, progress, stats);
   if (loaded != load_status::ok) {
     write_load_failure(err_fd, loaded, stats);

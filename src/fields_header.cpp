@@ -3,7 +3,7 @@
 #include <array>
 #include <vector>
 
-#include "messages.h"
+#include "line_rules.h"
 
 namespace pairhits {
 
@@ -72,43 +72,40 @@ int find_column(const std::vector<std::string_view>& columns, kind wanted, std::
 
 bool is_fields_header(std::string_view line) { return line.substr(0, kHeaderStart.size()) == kHeaderStart; }
 
-std::string fields_header_warning(std::string_view header, const line_format& format) {
+header_check check_fields_header(std::string_view header, const int (&fields)[4]) {
   const std::vector<std::string_view> columns = columns_of(header);
-  struct read_field {
-    int field;              // from 0
+  struct wanted_field {
     kind wanted;
-    std::string_view what;  // for the message
+    std::string_view read_as;
     std::string_view best;  // the column to read instead, by name; empty: the first of `wanted`
   };
-  read_field read[4] = {{format.name, kind::query, "the read name", ""},
-                        {format.col3, kind::value, "a value", "% identity"},
-                        {format.col7, kind::value, "a value", "evalue"},
-                        {format.target, kind::target, "the target", ""}};
-  std::vector<header_fault> faults;
+  static constexpr wanted_field kWanted[4] = {{kind::query, "the read name", ""},
+                                              {kind::value, "a value", "% identity"},
+                                              {kind::value, "a value", "evalue"},
+                                              {kind::target, "the target", ""}};
+  header_check check;
   int fixed[4];
   bool all_fixed = true;
   for (int k = 0; k < 4; ++k) {
-    const read_field& r = read[k];
-    const bool there = static_cast<std::size_t>(r.field) < columns.size();
-    const kind found = there ? kind_of(columns[static_cast<std::size_t>(r.field)]) : kind::unknown;
-    fixed[k] = r.field;
-    if (there && (found == kind::unknown || found == r.wanted)) continue;
+    const wanted_field& w = kWanted[k];
+    const auto field = static_cast<std::size_t>(fields[k]);
+    const std::string_view column = field < columns.size() ? columns[field] : std::string_view();
+    fixed[k] = fields[k];
+    const kind found = kind_of(column);
+    if (!column.empty() && (found == kind::unknown || found == w.wanted)) continue;
     // The same field for both values is one fault.
-    if (!(k == 2 && format.col7 == format.col3)) faults.push_back({r.field + 1, there ? columns[static_cast<std::size_t>(r.field)] : std::string_view(), r.what});
-    fixed[k] = find_column(columns, r.wanted, r.best);
-    if (fixed[k] < 0) fixed[k] = find_column(columns, r.wanted);
+    if (!(k == 2 && fields[2] == fields[1])) check.faults.push_back({fields[k] + 1, column, w.read_as});
+    fixed[k] = find_column(columns, w.wanted, w.best);
+    if (fixed[k] < 0) fixed[k] = find_column(columns, w.wanted);
     all_fixed = all_fixed && fixed[k] >= 0;
   }
-  if (faults.empty()) return {};
-  std::string fields;
-  if (all_fixed) {
-    for (int k = 0; k < 4; ++k) {
-      if (k > 0) fields += ',';
-      fields += std::to_string(fixed[k] + 1);
-    }
-    if (fields == kStdFields) fields = "std";
+  if (check.faults.empty() || !all_fixed) return check;
+  for (int k = 0; k < 4; ++k) {
+    if (k > 0) check.fields += ',';
+    check.fields += std::to_string(fixed[k] + 1);
   }
-  return fields_header_text(faults, fields);
+  if (check.fields == kStdFields) check.fields = "std";
+  return check;
 }
 
 }  // namespace pairhits

@@ -2,24 +2,37 @@
 // each query's hits, "# Fields: query acc.ver, subject acc.ver, % identity,
 // ...": checked against the fields a run reads, so that a table whose
 // columns are not where the options say is told apart from one that simply
-// pairs nothing.
+// pairs nothing. The warning's text is in messages.
 #pragma once
 
 #include <string>
 #include <string_view>
-
-#include "line_rules.h"
+#include <vector>
 
 namespace pairhits {
 
 // Whether `line` is such a header.
 bool is_fields_header(std::string_view line);
 
-// For a header line: the warning when a field that `format` reads is known
-// to be of another kind (the name not the query, a value that is a position
-// or a name, the target not the subject) or is not there, with the
-// --fields to give when the header has the columns for it; empty when the
-// header agrees or knows none of the columns read.
-std::string fields_header_warning(std::string_view header, const line_format& format);
+// A field read that the header names as of another kind: its number from
+// 1, the header's name for it (empty: past the header's last column), and
+// what the run reads it as ("a value").
+struct header_fault {
+  int field;
+  std::string_view column;
+  std::string_view read_as;
+};
+
+struct header_check {
+  std::vector<header_fault> faults;  // none when the header agrees
+  std::string fields;                // the --fields to give, or empty when the header has no columns for it
+};
+
+// Checks `fields` (the name's, the two values', the target's, from 0)
+// against a header line: the name should be a query column, the values
+// numbers (not positions or names), the target a subject column. Columns
+// that BLAST does not name are not judged. The faults' names point into
+// `header`.
+header_check check_fields_header(std::string_view header, const int (&fields)[4]);
 
 }  // namespace pairhits

@@ -6,8 +6,6 @@
 
 namespace pairhits {
 
-struct line_format;
-
 // write_failed and stopped are the split's (tools/part_split.h).
 enum class load_status { ok, alloc_failed, realloc_failed, read_failed, write_failed, stopped };
 
@@ -23,12 +21,12 @@ struct load_stats {
   unsigned long long unmated = 0;        // complete lines read before any line named a mate
   bool default_columns = true;           // every complete line so far has BLAST's default columns
   const char* read_error = nullptr;      // why reading failed
-  // The "# Fields:" header check (fields_header.h): the format to check the
-  // first header against, null when the check does not run; whether a
-  // header was seen, and the warning it gave (empty if it agreed).
-  const line_format* header_format = nullptr;
-  bool header_seen = false;
-  std::string header_warning;
+  // The "# Fields:" header check (fields_header.h): whether it runs, the
+  // fields it checks (the name's, the values', the target's, from 0), and
+  // the first header line, once one is seen.
+  bool check_header = false;
+  int header_fields[4] = {};
+  std::string fields_header;
 };
 
 }  // namespace pairhits

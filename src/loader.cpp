@@ -1,6 +1,8 @@
 #include "loader.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "fields_header.h"
 
@@ -17,11 +19,17 @@ bool same_name(padded_view a, padded_view b) {
 }
 }  // namespace
 
+void begin_counts(load_stats& stats, const line_format& format) {
+  stats.default_columns = format.check_columns;
+  stats.check_header = format.check_header;
+  const int fields[4] = {format.name, format.col3, format.col7, format.target};
+  std::copy(std::begin(fields), std::end(fields), stats.header_fields);
+}
+
 void count_incomplete(padded_view line, unsigned long long line_number, int table, load_stats& stats) {
-  if (line.size() > 0 && line.data()[0] == '#' && stats.header_format != nullptr && !stats.header_seen &&
+  if (stats.check_header && line.size() > 0 && line.data()[0] == '#' && stats.fields_header.empty() &&
       is_fields_header(line.text())) {
-    stats.header_seen = true;
-    stats.header_warning = fields_header_warning(line.text(), *stats.header_format);
+    stats.fields_header = line.text();
   }
   if (line.size() == 0 || line.data()[0] == '#' || stats.skipped++ > 0) return;
   stats.first_skipped = line_number;

@@ -25,6 +25,11 @@
 
 namespace pairhits {
 
+// Sets up `stats` for a load under `format`: the checks it runs (the
+// default columns, the "# Fields:" header) and the fields the header is
+// checked against.
+void begin_counts(load_stats& stats, const line_format& format);
+
 // Counts a line without a complete hit, the `line_number`-th of table
 // `table`, in `stats`: empty lines and '#' comments are skipped quietly.
 void count_incomplete(padded_view line, unsigned long long line_number, int table, load_stats& stats);

@@ -52,11 +52,15 @@ const char kUsage[] =
     "Full documentation: man pairhits\n";
 
 const char kSplitUsage[] =
-    "Usage: pairhits-split -n PARTS -o DIR TABLE...\n"
-    "Split BLAST hit tables (as pairhits reads them: - is standard input, gzip\n"
-    "and zstd are decompressed) into PARTS part tables DIR/part-NNNN.tsv by a\n"
-    "hash of the read name, and write DIR/stats for pairhits-merge.\n"
-    "PARTS is 1 to %d; DIR is made if it does not exist.\n"
+    "Usage: pairhits-split -n PARTS -o DIR [-f Q,A,B,T] [-m M1,M2] TABLE...\n"
+    "       pairhits-split -n PARTS -o DIR [OPTIONS] -1 TABLE... -2 TABLE...\n"
+    "Split BLAST hit tables (as pairhits reads them, with the same options: - is\n"
+    "standard input, gzip and zstd are decompressed) into PARTS part tables\n"
+    "DIR/part-NNNN.tsv by a hash of the read name, and write DIR/stats for\n"
+    "pairhits-merge. PARTS is 1 to %d; DIR is made if it does not exist.\n"
+    "\n"
+    "Read the parts with pairhits and the same -f; with -m, or with -1 and -2,\n"
+    "also with -m M1,M2 (-m /1,/2 if -m was not given).\n"
     "\n"
     "Full documentation: man pairhits-split\n";
 
@@ -70,7 +74,8 @@ const char kMergeUsage[] =
     "Full documentation: man pairhits-merge\n";
 
 const char kPartitionedUsage[] =
-    "Usage: pairhits-partitioned TABLE... [-n PARTS] [-j JOBS]\n"
+    "Usage: pairhits-partitioned TABLE... [-n PARTS] [-j JOBS] [-f Q,A,B,T] [-m M1,M2]\n"
+    "       pairhits-partitioned [OPTIONS] -1 TABLE... -2 TABLE...\n"
     "pairhits for tables larger than memory: split the tables into PARTS parts\n"
     "by read name (pairhits-split), run pairhits on the parts, JOBS at once,\n"
     "and merge their reports (pairhits-merge). The report and messages are\n"
@@ -78,6 +83,7 @@ const char kPartitionedUsage[] =
     "\n"
     "  -n PARTS  1 to %d (default: from the tables' size and free memory)\n"
     "  -j JOBS   1 to %d (default: the number of processors)\n"
+    "  -f, -m, -1, -2  as for pairhits (see pairhits --help)\n"
     "\n"
     "Full documentation: man pairhits-partitioned\n";
 
@@ -147,8 +153,10 @@ void write_skip_warning(int err_fd, const load_stats& stats, const char* const* 
 
 void write_load_warnings(int err_fd, const load_stats& stats) {
   // The default-columns warning says the same, and first.
-  const bool default_columns = stats.complete > 0 && stats.default_columns;
-  if (!stats.header_warning.empty() && !default_columns) write_message(err_fd, stats.header_warning.c_str());
+  if (!stats.fields_header.empty() && !(stats.complete > 0 && stats.default_columns)) {
+    const header_check check = check_fields_header(stats.fields_header, stats.header_fields);
+    if (!check.faults.empty()) write_message(err_fd, fields_header_text(check).c_str());
+  }
   if (stats.complete == 0) {
     // Lines were skipped, none was a hit: empty input, or only comments, says nothing.
     if (stats.skipped > 0) write_message(err_fd, kNothingReadText);
@@ -162,7 +170,8 @@ void write_load_warnings(int err_fd, const load_stats& stats) {
   }
 }
 
-std::string fields_header_text(const std::vector<header_fault>& faults, const std::string& fields) {
+std::string fields_header_text(const header_check& check) {
+  const std::vector<header_fault>& faults = check.faults;
   std::string text = "ERROR: by the table's \"# Fields:\" line,";
   for (std::size_t k = 0; k < faults.size(); ++k) {
     const header_fault& f = faults[k];
@@ -179,7 +188,7 @@ std::string fields_header_text(const std::vector<header_fault>& faults, const st
     }
   }
   text += "; give --fields ";
-  text += fields.empty() ? "with the fields of the read name, the two values and the target" : fields;
+  text += check.fields.empty() ? "with the fields of the read name, the two values and the target" : check.fields;
   text += '\n';
   return text;
 }
@@ -192,6 +201,14 @@ std::string count_range_text(const char* name, int max) {
 
 std::string fields_fault_text() {
   return format("--fields takes four field numbers Q,A,B,T from 1 to %d, or std", kMaxField);
+}
+
+std::string report_fault_text(const char* what, const std::string& file, unsigned long long line) {
+  return format("%s: %s, line %llu", what, file.c_str(), line);
+}
+
+std::string report_count_text(int parts, std::size_t count, const std::string& stats) {
+  return format("the split made %d parts and %zu reports were given: %s", parts, count, stats.c_str());
 }
 
 std::string cannot_make_text(const std::string& path) { return naming("cannot make", path); }

@@ -5,9 +5,8 @@
 #pragma once
 
 #include <string>
-#include <string_view>
-#include <vector>
 
+#include "fields_header.h"
 #include "load_stats.h"
 
 namespace pairhits {
@@ -37,16 +36,9 @@ inline constexpr char kOnlyMate2Text[] =
     "ERROR: every hit line is of mate 2; without mate 1's hits nothing can pair: "
     "give the tables of both mates, as -1 R1.tsv -2 R2.tsv\n";
 
-// A field read that a table's "# Fields:" header names as of another kind:
-// its number from 1, the header's name for it (empty: past the header's
-// last), and what the run reads it as ("a value").
-struct header_fault {
-  int field;
-  std::string_view column;
-  std::string_view read_as;
-};
-// The warning for such fields; `fields` is the --fields to give, or empty.
-std::string fields_header_text(const std::vector<header_fault>& faults, const std::string& fields);
+// The warning for a "# Fields:" header that names fields read as of
+// another kind (fields_header.h).
+std::string fields_header_text(const header_check& check);
 
 // The WHAT of "ERROR: WHAT: REASON" messages that more than one place gives.
 inline constexpr char kReadingTableText[] = "problem reading Blast file";
@@ -98,6 +90,14 @@ inline constexpr char kNoStatsFileText[] = "not a stats file of pairhits-split";
 inline constexpr char kNoWorkFolderText[] = "cannot make a work folder in TMPDIR";
 inline constexpr char kNoPartTablesText[] = "cannot make the part tables";
 inline constexpr char kProblemReadingText[] = "problem reading";
+// Reports that are not one split's parts (pairhits-merge).
+inline constexpr char kReportOrderText[] = "a report out of read-name order";
+inline constexpr char kReportTwiceText[] = "a read name in two reports (one given twice, or not one split's parts)";
+// "WHAT: FILE, line N"
+std::string report_fault_text(const char* what, const std::string& file, unsigned long long line);
+// "the split made PARTS parts and COUNT reports were given: STATS"
+std::string report_count_text(int parts, std::size_t count, const std::string& stats);
+inline constexpr char kPartsDifferText[] = "the splits made different numbers of parts";
 std::string cannot_make_text(const std::string& path);     // "cannot make PATH"
 std::string problem_reading_text(const std::string& path); // "problem reading PATH"
 std::string problem_writing_text(const std::string& path); // "problem writing PATH"

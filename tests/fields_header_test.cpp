@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fields_header.h"
+#include "messages.h"
 
 namespace pairhits {
 namespace {
@@ -17,20 +18,16 @@ constexpr char kNine[] =
     "# Fields: query acc.ver, subject acc.ver, % identity, alignment length, mismatches, gap opens, evalue, "
     "bit score, subject tax ids";
 
-line_format fields(int q, int a, int b, int t) {
-  line_format f;
-  f.name = q - 1;
-  f.col3 = a - 1;
-  f.col7 = b - 1;
-  f.target = t - 1;
-  return f;
-}
+struct fields {
+  int from0[4];
+  fields(int q, int a, int b, int t) : from0{q - 1, a - 1, b - 1, t - 1} {}
+};
 
 TEST(FieldsHeader, NamesTheFieldsOfAnotherKindAndTheFieldsToGive) {
   const std::string start = "ERROR: by the table's \"# Fields:\" line, ";
   struct row {
     const char* header;
-    line_format format;
+    fields read;
     std::string warning;  // without its start
   };
   const std::vector<row> rows = {
@@ -50,8 +47,9 @@ TEST(FieldsHeader, NamesTheFieldsOfAnotherKindAndTheFieldsToGive) {
       {"# Fields: qseqid, sseqid, pident, x, y, z, qstart, a, sstart", fields(1, 3, 7, 9), ""},  // names it does not know
   };
   for (const row& r : rows) {
-    const std::string warning = fields_header_warning(r.header, r.format);
-    EXPECT_EQ(warning, r.warning.empty() ? "" : start + r.warning) << r.header;
+    const header_check check = check_fields_header(r.header, r.read.from0);
+    EXPECT_EQ(check.faults.empty() ? "" : fields_header_text(check), r.warning.empty() ? "" : start + r.warning)
+        << r.header;
   }
   EXPECT_TRUE(is_fields_header(kStd));
   EXPECT_FALSE(is_fields_header("# Query: r1/1"));

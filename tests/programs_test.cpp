@@ -164,6 +164,14 @@ TEST(Programs, SplitPairAndMergeGiveOneRun) {
   ASSERT_FALSE(whole.out.empty());
   ASSERT_FALSE(whole.err.empty());
   expect_family_gives_one_run(dir.path(), tables, {}, "default");
+  // The stats say how many parts there are: a report short is refused.
+  const std::string parts = dir.path() + "/parts5";
+  std::vector<std::string> merge = {"pairhits-merge", "--stats", stats_path(parts)};
+  for (int p = 0; p < 4; ++p) merge.push_back(part_path(parts, p, ".out"));
+  const outcome short_one = call(pairhits_merge_main, merge);
+  EXPECT_EQ(short_one.status, 1);
+  EXPECT_EQ(short_one.out, "");
+  EXPECT_EQ(short_one.err, "ERROR: " + report_count_text(5, 4, stats_path(parts)) + "\n");
 }
 
 // The same under the run options: random fields (the name's field last

@@ -89,8 +89,11 @@ split_stats sample_stats() {
   c.mate2 = 500;
   c.unmated = 100;
   c.default_columns = false;
-  c.header_seen = true;
-  c.header_warning = "ERROR: by the header, field 7\nis not a value\n";
+  s.parts = 4;
+  c.check_header = true;
+  c.header_fields[1] = 10;
+  c.header_fields[3] = 4095;
+  c.fields_header = "# Fields: a, b\n, c";
   s.last_mate = 2;
   return s;
 }
@@ -110,15 +113,18 @@ TEST(SplitStats, WrittenStatsReadBackTheSame) {
             std::vector<unsigned long long>({3, 17, 1000, 900, 400, 500, 100}));
   EXPECT_EQ(c.first_skipped_table, 1);
   EXPECT_FALSE(c.default_columns);
-  EXPECT_TRUE(c.header_seen);
-  EXPECT_EQ(c.header_warning, s.counts.header_warning);
+  EXPECT_EQ(back.parts, 4);
+  EXPECT_TRUE(c.check_header);
+  EXPECT_EQ(std::vector<int>(c.header_fields, c.header_fields + 4), std::vector<int>({0, 10, 0, 4095}));
+  EXPECT_EQ(c.fields_header, s.counts.fields_header);
   // A stats file of the version before the header check reads as having seen none.
   const std::string text = read_file(path);
-  write_file(path, "pairhits-split-stats 1" + text.substr(text.find('\n'), text.rfind("\n1 ") + 1 - text.find('\n')));
+  write_file(path, "pairhits-split-stats 1" + text.substr(text.find('\n'), text.rfind("\n4 1 ") + 1 - text.find('\n')));
   split_stats old;
   ASSERT_TRUE(read_split_stats(path.c_str(), old));
   EXPECT_EQ(old.counts.complete, 1000u);
-  EXPECT_FALSE(old.counts.header_seen);
+  EXPECT_FALSE(old.counts.check_header);
+  EXPECT_EQ(old.parts, 0);
 }
 
 TEST(SplitStats, WhatIsNotAStatsFileIsRefused) {
@@ -133,7 +139,9 @@ TEST(SplitStats, WhatIsNotAStatsFileIsRefused) {
       "a report line\t1,2\t3,4\tT\n",
       text.substr(0, text.size() / 2),                                     // cut short
       text.substr(0, check),                                               // no header check
-      text.substr(0, check) + "1 99 text\n",                               // a warning cut short
+      text.substr(0, check) + "4 1 0 2 6 8 99 # Fields\n",                 // a header cut short
+      text.substr(0, check) + "4 1 0 2 6 4096 0 \n",                       // a field past the largest
+      text.substr(0, check) + "4097 1 0 2 6 8 0 \n",                       // more parts than a split makes
       "pairhits-split-stats 3" + text.substr(text.find('\n')),             // another version
       text.substr(0, counts) + "1 2 9 4 5 6 7 8 0 1\n" + text.substr(check),  // first skip in table 9 of 3
   };
@@ -238,6 +246,28 @@ TEST(ReportMerge, MissingReportIsNamed) {
   MemoryFile err;
   EXPECT_EQ(merge_reports({dir.path() + "/a.out", dir.path() + "/b.out"}, out.fd(), err.fd()), 1);
   EXPECT_EQ(err.text(), "ERROR: " + problem_reading_text(dir.path() + "/b.out") + ": No such file or directory\n");
+}
+
+// Reports that are not one split's parts: one given twice, one out of name
+// order. Each is named, with the line.
+TEST(ReportMerge, ReportsNotOfOneSplitAreRefused) {
+  TempDir dir;
+  const auto path = [&](const std::string& name) { return dir.path() + "/" + name; };
+  write_file(path("a"), "r1\t1,2\t3,4\tT\nr1\t1,2\t3,4\tU\nr3\t1,2\t3,4\tT\n");
+  write_file(path("b"), "r2\t1,2\t3,4\tT\n");
+  write_file(path("down"), "r5\t1,2\t3,4\tT\nr4\t1,2\t3,4\tT\n");
+  const std::string twice = "ERROR: " + std::string(kReportTwiceText) + ": ";
+  const std::string order = "ERROR: " + std::string(kReportOrderText) + ": ";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+      {{path("a"), path("b"), path("a")}, twice + path("a") + ", line 1\n"},
+      {{path("b"), path("down")}, order + path("down") + ", line 2\n"},
+  };
+  for (const auto& [paths, err] : rows) {
+    MemoryFile out;
+    MemoryFile err_file;
+    EXPECT_EQ(merge_reports(paths, out.fd(), err_file.fd()), 1);
+    EXPECT_EQ(err_file.text(), err);
+  }
 }
 
 }  // namespace

@@ -185,8 +185,8 @@ int split_tables(const table_input* tables, const line_format* formats, std::siz
   }
   splitter_state s{files, parts, 0, std::vector<std::int32_t>(static_cast<std::size_t>(parts), 0), {}, formats, {}};
   for (std::int32_t m : {1, 2}) s.mate_lines[m - 1] = mate_line(m, formats[0]) + "\n";
-  s.stats.counts.default_columns = formats[0].check_columns;
-  if (formats[0].check_header) s.stats.counts.header_format = &formats[0];
+  begin_counts(s.stats.counts, formats[0]);
+  s.stats.parts = parts;
   for (std::size_t i = 0; i < count; ++i) s.stats.tables.emplace_back(tables[i].name);
   load_status status = load_status::ok;
   for (std::size_t i = 0; i < count && status == load_status::ok; ++i) {

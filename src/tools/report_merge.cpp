@@ -29,6 +29,8 @@ struct input {
   int fd = -1;
   std::unique_ptr<LineReader> reader;
   padded_view line;
+  unsigned long long line_number = 0;
+  std::string previous;  // the name of the line before, to check the order
   ~input() {
     if (fd >= 0) ::close(fd);
   }
@@ -67,9 +69,11 @@ class LineOutput {
   char buf_[64 << 10];
 };
 
-// One k-way merge of the reports at paths[first, last) onto `out`.
-int merge_once(const std::vector<std::string>& paths, std::size_t first, std::size_t last, LineOutput& out,
-               int err_fd, const volatile std::sig_atomic_t* stop) {
+// One k-way merge of the reports at paths[first, last) onto `out`, each
+// called by names[k] in the messages. A report out of name order, or a
+// read name in two reports, is refused: they are not one split's parts.
+int merge_once(const std::vector<std::string>& paths, const std::vector<std::string>& names, std::size_t first,
+               std::size_t last, LineOutput& out, int err_fd, const volatile std::sig_atomic_t* stop) {
   std::vector<input> inputs(last - first);
   // The least name on top; of equal names (not expected), the earlier report.
   auto later = [&](std::size_t a, std::size_t b) {
@@ -77,9 +81,17 @@ int merge_once(const std::vector<std::string>& paths, std::size_t first, std::si
     return order > 0 || (order == 0 && a > b);
   };
   std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> heap(later);
+  const auto refuse = [&](const char* what, std::size_t k) {
+    write_error(err_fd, report_fault_text(what, names[first + k], inputs[k].line_number));
+    return false;
+  };
   auto advance = [&](std::size_t k) {
-    switch (inputs[k].reader->readline(inputs[k].line)) {
+    input& in = inputs[k];
+    switch (in.reader->readline(in.line)) {
       case read_result::line:
+        ++in.line_number;
+        if (name_of(in.line) < std::string_view(in.previous)) return refuse(kReportOrderText, k);
+        in.previous = name_of(in.line);
         heap.push(k);
         return true;
       case read_result::end:
@@ -105,9 +117,17 @@ int merge_once(const std::vector<std::string>& paths, std::size_t first, std::si
     }
     if (!advance(k)) return 1;
   }
+  std::size_t last_input = inputs.size();  // the report of the line put last, and its name
+  std::string last_name;
   while (!heap.empty()) {
     const std::size_t k = heap.top();
     heap.pop();
+    if (k != last_input && last_input < inputs.size() && name_of(inputs[k].line) == std::string_view(last_name)) {
+      refuse(kReportTwiceText, k);
+      return 1;
+    }
+    last_input = k;
+    last_name = inputs[k].previous;
     if (!out.put(inputs[k].line)) break;
     if (!advance(k)) return 1;
     if (stop != nullptr && *stop != 0) return -1;
@@ -122,18 +142,31 @@ int merge_once(const std::vector<std::string>& paths, std::size_t first, std::si
   return 0;
 }
 
+int merge_named(const std::vector<std::string>& paths, const std::vector<std::string>& names, int out_fd, int err_fd,
+                const volatile std::sig_atomic_t* stop);
+
 }  // namespace
 
 int merge_reports(const std::vector<std::string>& paths, int out_fd, int err_fd,
                   const volatile std::sig_atomic_t* stop) {
+  return merge_named(paths, paths, out_fd, err_fd, stop);
+}
+
+namespace {
+
+// merge_reports, each report called by names[k] in the messages.
+int merge_named(const std::vector<std::string>& paths, const std::vector<std::string>& names, int out_fd, int err_fd,
+                const volatile std::sig_atomic_t* stop) {
   // At least two, so that rounds always make progress.
   const std::size_t budget = std::max<std::size_t>(2, openable_descriptors(paths.size()));
   if (paths.size() <= budget) {
     LineOutput out(out_fd);
-    return merge_once(paths, 0, paths.size(), out, err_fd, stop);
+    return merge_once(paths, names, 0, paths.size(), out, err_fd, stop);
   }
-  // Rounds: each group of `budget` reports into one file, then those files.
+  // Rounds: each group of `budget` reports into one file, then those files,
+  // each called by the first and last reports in it.
   std::vector<std::string> rounds;
+  std::vector<std::string> round_names;
   int status = 0;
   for (std::size_t first = 0; first < paths.size() && status == 0; first += budget) {
     rounds.push_back(paths[0] + ".round" + std::to_string(rounds.size()));
@@ -143,13 +176,17 @@ int merge_reports(const std::vector<std::string>& paths, int out_fd, int err_fd,
       status = 1;
       break;
     }
+    const std::size_t last = std::min(first + budget, paths.size());
+    round_names.push_back(names[first] + " ... " + names[last - 1]);
     auto out = std::make_unique<LineOutput>(fd);
-    status = merge_once(paths, first, std::min(first + budget, paths.size()), *out, err_fd, stop);
+    status = merge_once(paths, names, first, last, *out, err_fd, stop);
     if (::close(fd) != 0 && status == 0) status = 1;
   }
-  if (status == 0) status = merge_reports(rounds, out_fd, err_fd, stop);
+  if (status == 0) status = merge_named(rounds, round_names, out_fd, err_fd, stop);
   for (const std::string& r : rounds) ::unlink(r.c_str());
   return status;
 }
+
+}  // namespace
 
 }  // namespace pairhits

@@ -1,6 +1,8 @@
 // Merging reports: the reports of the parts of a split, each in byte-wise
 // order of read names and with disjoint names, merged into the report of
-// one run, in the same order. Each report's lines keep their order.
+// one run, in the same order. Each report's lines keep their order. A
+// report out of order, or a name in two reports (a report given twice, or
+// reports of different splits), is refused with status 1.
 #pragma once
 
 #include <csignal>

@@ -1,15 +1,19 @@
 #include "split_stats.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "messages.h"
+#include "program_limits.h"
 
 namespace pairhits {
 
 namespace {
-// Version 2 adds the "# Fields:" header check's line; version 1 files are
-// read as having seen no header.
+// Version 2 adds a line: the number of parts, and the "# Fields:" header
+// check (whether it runs, the four fields, the first header); version 1
+// files are read as of an unknown number of parts, without the check.
 constexpr char kHeader[] = "pairhits-split-stats 2";
 constexpr char kHeaderV1[] = "pairhits-split-stats 1";
 
@@ -37,8 +41,9 @@ bool write_split_stats(const char* path, const split_stats& s) {
   std::fprintf(f, "%llu %llu %d %llu %llu %llu %llu %llu %d %d\n", c.skipped, c.first_skipped,
                c.first_skipped_table, c.complete, c.marked, c.mate1, c.mate2, c.unmated, c.default_columns ? 1 : 0,
                static_cast<int>(s.last_mate));
-  std::fprintf(f, "%d ", c.header_seen ? 1 : 0);
-  write_counted(f, c.header_warning);
+  std::fprintf(f, "%d %d %d %d %d %d ", s.parts, c.check_header ? 1 : 0, c.header_fields[0], c.header_fields[1],
+               c.header_fields[2], c.header_fields[3]);
+  write_counted(f, c.fields_header);
   const bool written = std::ferror(f) == 0;
   return std::fclose(f) == 0 && written;
 }
@@ -66,11 +71,16 @@ bool read_split_stats(const char* path, split_stats& s) {
                          &default_columns, &last_mate) == 10;
   c.default_columns = default_columns != 0;
   s.last_mate = last_mate;
-  int header_seen = 0;
-  c.header_warning.clear();
-  ok = ok && (v1 || (std::fscanf(f, "%d", &header_seen) == 1 && std::fgetc(f) == ' ' &&
-                     read_counted(f, c.header_warning)));
-  c.header_seen = header_seen != 0;
+  int check_header = 0;
+  int* fields = c.header_fields;
+  c.fields_header.clear();
+  s.parts = 0;
+  ok = ok && (v1 || (std::fscanf(f, "%d %d %d %d %d %d", &s.parts, &check_header, &fields[0], &fields[1], &fields[2],
+                                 &fields[3]) == 6 &&
+                     std::fgetc(f) == ' ' && read_counted(f, c.fields_header)));
+  ok = ok && s.parts >= 0 && s.parts <= kMaxParts;
+  c.check_header = check_header != 0;
+  for (int k = 0; k < 4; ++k) ok = ok && fields[k] >= 0 && fields[k] < kMaxField;
   std::fclose(f);
   return ok && c.first_skipped_table >= 0 && (c.skipped == 0 || static_cast<std::size_t>(c.first_skipped_table) < tables);
 }
@@ -92,11 +102,11 @@ split_stats combine_split_stats(const std::vector<split_stats>& splits) {
     // Lines before this split's first mate mark carry the mate the splits before ended with.
     (all.last_mate == 1 ? c.mate1 : all.last_mate == 2 ? c.mate2 : c.unmated) += p.unmated;
     c.default_columns = c.default_columns && p.default_columns;
-    // The first header of the whole run is the one checked.
-    if (!c.header_seen && p.header_seen) {
-      c.header_seen = true;
-      c.header_warning = p.header_warning;
-    }
+    // The splits of one run read the same fields; the first header of the
+    // whole run is the one checked.
+    c.check_header = p.check_header;
+    std::copy(std::begin(p.header_fields), std::end(p.header_fields), c.header_fields);
+    if (c.fields_header.empty()) c.fields_header = p.fields_header;
     if (s.last_mate != 0) all.last_mate = s.last_mate;
     all.tables.insert(all.tables.end(), s.tables.begin(), s.tables.end());
   }

@@ -19,6 +19,7 @@ namespace pairhits {
 struct split_stats {
   load_stats counts;
   std::int32_t last_mate = 0;       // the mate after the last line, 0 if no line named one
+  int parts = 0;                    // the parts the split made; 0 if not known (an older stats file)
   std::vector<std::string> tables;  // the names given for the tables, in order
 };
 

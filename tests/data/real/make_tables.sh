@@ -10,14 +10,18 @@
 #                                 ending in _1 and _2, identity a fraction
 # and the expected reports beside them (*.out), from the plain model
 # tests/tools/reference_model.py.
-#   tests/data/real/make_tables.sh
+#   tests/data/real/make_tables.sh [DIR]
+# writes them to DIR, by default this folder (CI makes them again elsewhere
+# and compares).
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-model="$here/../../tools/reference_model.py"
+src=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "${1:-$src}"
+here=$(cd "${1:-$src}" && pwd)
+model="$src/../../tools/reference_model.py"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-python3 "$here/simulate_reads.py" .
+python3 "$src/simulate_reads.py" .
 makeblastdb -in genes.fna -dbtype nucl -out genes > /dev/null
 for m in 1 2; do
   blastn -task megablast -query r$m.fa -db genes -outfmt 6 -max_target_seqs 5 > "$here/blastn_r$m.tsv"
@@ -31,4 +35,3 @@ cd "$here"
 python3 "$model" --fields std -1 blastn_r1.tsv -2 blastn_r2.tsv > blastn_r1_r2.out
 python3 "$model" --fields std --marks .1,.2 diamond_dots.tsv > diamond_dots.out
 python3 "$model" --fields std --marks _1,_2 mmseqs_unders.tsv > mmseqs_unders.out
-wc -c ./*.tsv ./*.out
