@@ -69,7 +69,9 @@ const char kMergeUsage[] =
     "Merge the reports of pairhits runs on the parts made by pairhits-split\n"
     "into the report of one run, in byte-wise order of read names. With the\n"
     "splits' stats files (in the order of their tables), also give the\n"
-    "messages of one run over all the tables on standard error.\n"
+    "messages of one run over all the tables on standard error. Reports out of\n"
+    "name order, a read name in two reports, and (with the stats) a number of\n"
+    "reports other than the split's parts are refused (status 1).\n"
     "\n"
     "Full documentation: man pairhits-merge\n";
 

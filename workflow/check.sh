@@ -7,14 +7,39 @@
 #   2 chunks, as chunks1 and chunks2 with fields std;
 # - the DIAMOND table with names ending in .1 and .2, cut into 2 chunks,
 #   with fields std and marks .1,.2.
-#   workflow/check.sh BUILD_DIR
+# With slurm, each runs once more through SLURM (profiles/slurm; the
+# cluster's SLURM_CONF in the environment, as workflow/slurm/start.sh
+# prints it), its jobs' ids in Snakemake's log; and a part job that fails
+# there fails the workflow, with its message in its log and no report,
+# until the fault is mended and the workflow run again.
+#   workflow/check.sh BUILD_DIR [slurm]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data=$(cd "$here/../tests/data" && pwd)
 bin=$(cd "$1" && pwd)
+slurm=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+# Snakemake's SLURM executor reads USER.
+export USER=${USER:-$(id -un)}
+
+# run_slurm: the workflow through SLURM in this folder; its log in slurm.log.
+run_slurm() {
+  snakemake -s "$here/Snakefile" --configfile config.yaml --profile "$here/profiles/slurm" > slurm.log 2>&1
+}
+
+# ran_on_slurm: every job of slurm.log has a SLURM job id that the cluster
+# knows as completed.
+ran_on_slurm() {
+  local ids
+  ids=$(sed -n 's/.*submitted with SLURM jobid \([0-9]*\).*/\1/p' slurm.log)
+  [ -n "$ids" ] || { cat slurm.log; echo "no SLURM job id in the log"; return 1; }
+  for id in $ids; do
+    scontrol show job "$id" | grep -q 'JobState=COMPLETED' || { scontrol show job "$id"; return 1; }
+  done
+  echo "$(echo "$ids" | wc -l) SLURM jobs"
+}
 
 # check NAME CONFIG_LINES ONE_RUN_ARGUMENTS...: the workflow in folder NAME
 # with the config lines given (chunks, fields, marks) against one run.
@@ -32,6 +57,12 @@ check() {
     cmp one.tsv pairs.tsv
     cmp one.messages pairs.messages
     echo "workflow, $name: $(wc -l < pairs.tsv) report lines and the messages of one run: $(cat one.messages)"
+    [ -n "$slurm" ] || exit 0
+    rm -rf work pairs.tsv pairs.messages
+    run_slurm || { cat slurm.log; exit 1; }
+    cmp one.tsv pairs.tsv
+    cmp one.messages pairs.messages
+    echo "workflow, $name, on SLURM: the same report and messages, $(ran_on_slurm)"
   )
 }
 
@@ -63,3 +94,25 @@ check marks "chunks: [$work/d1.tsv, $work/d2.tsv]
 fields: std
 marks: .1,.2
 " -f std -m .1,.2 "$work/d1.tsv" "$work/d2.tsv"
+
+[ -n "$slurm" ] || exit 0
+# A part job that fails on the cluster: part 2 of the first chunk made a
+# folder (pairhits cannot open it) after the splits ran.
+cd carried
+rm -rf work pairs.tsv pairs.messages
+snakemake -s "$here/Snakefile" --configfile config.yaml --profile "$here/profiles/slurm" --until split > slurm.log 2>&1 ||
+  { cat slurm.log; exit 1; }
+mv work/split/0/part-0002.tsv part.saved
+mkdir work/split/0/part-0002.tsv
+if run_slurm; then cat slurm.log; echo "a failed part job did not fail the workflow"; exit 1; fi
+grep -q "ERROR: Blast file not found: work/split/0/part-0002.tsv" work/logs/part-0002.log ||
+  { cat slurm.log work/logs/part-0002.log; echo "the failed job's message is not in its log"; exit 1; }
+grep -q "Error in rule pair" slurm.log || { cat slurm.log; echo "Snakemake does not name the failed rule"; exit 1; }
+[ ! -e pairs.tsv ] || { echo "a report after a failed part"; exit 1; }
+echo "workflow on SLURM, a failed part job: the workflow failed, $(cat work/logs/part-0002.log), no report"
+rmdir work/split/0/part-0002.tsv
+mv part.saved work/split/0/part-0002.tsv
+run_slurm || { cat slurm.log; exit 1; }
+cmp one.tsv pairs.tsv
+cmp one.messages pairs.messages
+echo "workflow on SLURM, run again once mended: the same report and messages, $(ran_on_slurm)"
