@@ -21,11 +21,11 @@ struct load_stats {
   unsigned long long unmated = 0;        // complete lines read before any line named a mate
   bool default_columns = true;           // every complete line so far has BLAST's default columns
   const char* read_error = nullptr;      // why reading failed
-  // The "# Fields:" header check (fields_header.h): whether it runs, the
-  // fields it checks (the name's, the values', the target's, from 0), and
-  // the first header line, once one is seen.
+  // The fields read (the name's, the values', the target's, from 0), for
+  // the messages; the "# Fields:" header check (fields_header.h): whether it
+  // runs, and the first header line, once one is seen.
+  int fields_read[4] = {};
   bool check_header = false;
-  int header_fields[4] = {};
   std::string fields_header;
 };
 

@@ -23,7 +23,7 @@ void begin_counts(load_stats& stats, const line_format& format) {
   stats.default_columns = format.check_columns;
   stats.check_header = format.check_header;
   const int fields[4] = {format.name, format.col3, format.col7, format.target};
-  std::copy(std::begin(fields), std::end(fields), stats.header_fields);
+  std::copy(std::begin(fields), std::end(fields), stats.fields_read);
 }
 
 void count_incomplete(padded_view line, unsigned long long line_number, int table, load_stats& stats) {

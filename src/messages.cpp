@@ -156,7 +156,7 @@ void write_skip_warning(int err_fd, const load_stats& stats, const char* const* 
 void write_load_warnings(int err_fd, const load_stats& stats) {
   // The default-columns warning says the same, and first.
   if (!stats.fields_header.empty() && !(stats.complete > 0 && stats.default_columns)) {
-    const header_check check = check_fields_header(stats.fields_header, stats.header_fields);
+    const header_check check = check_fields_header(stats.fields_header, stats.fields_read);
     if (!check.faults.empty()) write_message(err_fd, fields_header_text(check).c_str());
   }
   if (stats.complete == 0) {
@@ -166,7 +166,10 @@ void write_load_warnings(int err_fd, const load_stats& stats) {
   }
   if (stats.default_columns) write_message(err_fd, kDefaultColumnsText);
   if (stats.marked == 0) {
-    write_message(err_fd, kNoMarksText);
+    // The name's column as the run reads it: column 1 unless --fields says another.
+    std::string text = kNoMarksText;
+    if (stats.fields_read[0] != 0) text.replace(text.find("column 1 "), 9, format("column %d ", stats.fields_read[0] + 1));
+    write_message(err_fd, text.c_str());
   } else if (stats.mate1 == 0 || stats.mate2 == 0) {
     write_message(err_fd, stats.mate1 == 0 ? kOnlyMate2Text : kOnlyMate1Text);
   }

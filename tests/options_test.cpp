@@ -184,5 +184,19 @@ TEST(Options, FaultsAreUsageErrors) {
   }
 }
 
+// The warning for names without marks names the column the names are read
+// from, also through a split and its merge.
+TEST(Options, NoMarksWarningNamesTheNameColumn) {
+  TempDir dir;
+  const std::string table = dir.path() + "/t.tsv";
+  write_file(table, "x\tr1\t99\t4\t5\t6\t1e-5\t8\tT\nx\tr1\t98\t4\t5\t6\t1e-6\t8\tT\n");
+  std::string expected = kNoMarksText;
+  expected.replace(expected.find("column 1 "), 9, "column 2 ");
+  const outcome o = call({"pairhits", "-f", "2,3,7,9", table});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, expected);
+}
+
 }  // namespace
 }  // namespace pairhits

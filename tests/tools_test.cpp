@@ -91,8 +91,8 @@ split_stats sample_stats() {
   c.default_columns = false;
   s.parts = 4;
   c.check_header = true;
-  c.header_fields[1] = 10;
-  c.header_fields[3] = 4095;
+  c.fields_read[1] = 10;
+  c.fields_read[3] = 4095;
   c.fields_header = "# Fields: a, b\n, c";
   s.last_mate = 2;
   return s;
@@ -115,7 +115,7 @@ TEST(SplitStats, WrittenStatsReadBackTheSame) {
   EXPECT_FALSE(c.default_columns);
   EXPECT_EQ(back.parts, 4);
   EXPECT_TRUE(c.check_header);
-  EXPECT_EQ(std::vector<int>(c.header_fields, c.header_fields + 4), std::vector<int>({0, 10, 0, 4095}));
+  EXPECT_EQ(std::vector<int>(c.fields_read, c.fields_read + 4), std::vector<int>({0, 10, 0, 4095}));
   EXPECT_EQ(c.fields_header, s.counts.fields_header);
   // A stats file of the version before the header check reads as having seen none.
   const std::string text = read_file(path);

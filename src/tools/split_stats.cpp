@@ -41,8 +41,8 @@ bool write_split_stats(const char* path, const split_stats& s) {
   std::fprintf(f, "%llu %llu %d %llu %llu %llu %llu %llu %d %d\n", c.skipped, c.first_skipped,
                c.first_skipped_table, c.complete, c.marked, c.mate1, c.mate2, c.unmated, c.default_columns ? 1 : 0,
                static_cast<int>(s.last_mate));
-  std::fprintf(f, "%d %d %d %d %d %d ", s.parts, c.check_header ? 1 : 0, c.header_fields[0], c.header_fields[1],
-               c.header_fields[2], c.header_fields[3]);
+  std::fprintf(f, "%d %d %d %d %d %d ", s.parts, c.check_header ? 1 : 0, c.fields_read[0], c.fields_read[1],
+               c.fields_read[2], c.fields_read[3]);
   write_counted(f, c.fields_header);
   const bool written = std::ferror(f) == 0;
   return std::fclose(f) == 0 && written;
@@ -72,7 +72,7 @@ bool read_split_stats(const char* path, split_stats& s) {
   c.default_columns = default_columns != 0;
   s.last_mate = last_mate;
   int check_header = 0;
-  int* fields = c.header_fields;
+  int* fields = c.fields_read;
   c.fields_header.clear();
   s.parts = 0;
   ok = ok && (v1 || (std::fscanf(f, "%d %d %d %d %d %d", &s.parts, &check_header, &fields[0], &fields[1], &fields[2],
@@ -105,7 +105,7 @@ split_stats combine_split_stats(const std::vector<split_stats>& splits) {
     // The splits of one run read the same fields; the first header of the
     // whole run is the one checked.
     c.check_header = p.check_header;
-    std::copy(std::begin(p.header_fields), std::end(p.header_fields), c.header_fields);
+    std::copy(std::begin(p.fields_read), std::end(p.fields_read), c.fields_read);
     if (c.fields_header.empty()) c.fields_header = p.fields_header;
     if (s.last_mate != 0) all.last_mate = s.last_mate;
     all.tables.insert(all.tables.end(), s.tables.begin(), s.tables.end());
