@@ -2,6 +2,7 @@
 // process: the part files, the stats file and its combination, the merge
 // of part reports.
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -199,6 +200,21 @@ TEST(SplitStats, ChunksCombineIntoOneLoad) {
   EXPECT_EQ(err.text(), "ERROR: 3 lines without a complete hit were skipped, the first at line 3 of b2\n");
 }
 
+// merge_reports in a child process whose descriptor limit is `limit`, hard
+// as well as soft, so that it cannot be raised: 18 reports at a time for a
+// limit of 50 (32 are kept for other uses), and rounds beyond.
+int merge_under_limit(const std::vector<std::string>& paths, rlim_t limit, int out_fd, int err_fd) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const rlimit low{limit, limit};
+    ::setrlimit(RLIMIT_NOFILE, &low);
+    ::_exit(merge_reports(paths, out_fd, err_fd));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Reports with disjoint names, each in name order, merge into one in name
 // order, each report's lines in their order; also in rounds, when there
 // are more reports than descriptors to spare.
@@ -221,17 +237,10 @@ TEST(ReportMerge, MergesByNameInOrder) {
     write_file(paths.back(), reports[r]);
   }
   for (const rlim_t limit : {rlim_t{0}, rlim_t{50}}) {
-    rlimit saved;
-    getrlimit(RLIMIT_NOFILE, &saved);
-    if (limit != 0) {
-      rlimit low = saved;
-      low.rlim_cur = limit;  // 32 are kept for other uses: 18 reports at a time
-      setrlimit(RLIMIT_NOFILE, &low);
-    }
     MemoryFile out;
     MemoryFile err;
-    const int status = merge_reports(paths, out.fd(), err.fd());
-    setrlimit(RLIMIT_NOFILE, &saved);
+    const int status = limit == 0 ? merge_reports(paths, out.fd(), err.fd())
+                                  : merge_under_limit(paths, limit, out.fd(), err.fd());
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out.text(), expected) << "descriptor limit " << limit;
     EXPECT_EQ(err.text(), "");
@@ -248,8 +257,9 @@ TEST(ReportMerge, MissingReportIsNamed) {
   EXPECT_EQ(err.text(), "ERROR: " + problem_reading_text(dir.path() + "/b.out") + ": No such file or directory\n");
 }
 
-// Reports that are not one split's parts: one given twice, one out of name
-// order. Each is named, with the line.
+// Reports that are not one split's parts: one given twice (also when the
+// copies meet in a later round), one out of name order. Each is named,
+// with the line.
 TEST(ReportMerge, ReportsNotOfOneSplitAreRefused) {
   TempDir dir;
   const auto path = [&](const std::string& name) { return dir.path() + "/" + name; };
@@ -268,6 +278,19 @@ TEST(ReportMerge, ReportsNotOfOneSplitAreRefused) {
     EXPECT_EQ(merge_reports(paths, out.fd(), err_file.fd()), 1);
     EXPECT_EQ(err_file.text(), err);
   }
+  // 40 reports and the first again: in rounds of 18 the two copies meet in
+  // the last merge, of the rounds' files, each named by its first and last
+  // report.
+  std::vector<std::string> paths;
+  for (int r = 0; r < 40; ++r) {
+    paths.push_back(path("p" + std::to_string(r)));
+    write_file(paths.back(), "r" + std::to_string(100 + r) + "\t1,2\t3,4\tT\n");
+  }
+  paths.push_back(paths.front());
+  MemoryFile out;
+  MemoryFile err;
+  EXPECT_EQ(merge_under_limit(paths, 50, out.fd(), err.fd()), 1);
+  EXPECT_EQ(err.text(), twice + paths[36] + " ... " + paths[40] + ", line 1\n");
 }
 
 }  // namespace
