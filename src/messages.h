@@ -78,7 +78,7 @@ std::string count_range_text(const char* name, int max);
 // "ERROR: WHAT: VALUE".
 std::string fields_fault_text();
 inline constexpr char kMarksFaultText[] =
-    "--marks takes two marks M1,M2, not empty, different, and neither ending the other";
+    "--marks takes two marks M1,M2, not empty, different, neither ending the other, without TAB, CR or LF";
 inline constexpr char kNameFieldFaultText[] =
     "--fields: the read name's field cannot also be a value's or the target's";
 inline constexpr char kMixedTablesText[] = "tables given with -1 or -2 cannot be mixed with tables given without";

@@ -31,7 +31,9 @@ bool parse_fields(const char* text, line_format& format) {
   return true;
 }
 
-// "M1,M2": two marks, non-empty, different, and neither ending the other.
+// "M1,M2": two marks, non-empty, different, and neither ending the other;
+// no field can end in a TAB, CR or LF, so a mark that holds one is refused
+// (the split would otherwise write it into a part's line).
 bool parse_marks(const char* text, line_format& format) {
   const char* comma = std::strchr(text, ',');
   if (comma == nullptr || std::strchr(comma + 1, ',') != nullptr) return false;
@@ -41,6 +43,7 @@ bool parse_marks(const char* text, line_format& format) {
     return a.size() >= b.size() && a.compare(a.size() - b.size(), b.size(), b) == 0;
   };
   if (m1.empty() || m2.empty() || ends(m1, m2) || ends(m2, m1)) return false;
+  if (m1.find_first_of("\t\r\n") != std::string::npos || m2.find_first_of("\t\r\n") != std::string::npos) return false;
   format.mark1 = m1;
   format.mark2 = m2;
   return true;

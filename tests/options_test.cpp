@@ -169,6 +169,8 @@ TEST(Options, FaultsAreUsageErrors) {
       {{"-m", "/1,/1"}, marks + "/1,/1\n"},
       {{"-m", "_1,1"}, marks + "_1,1\n"},  // "1" ends "_1"
       {{"-m", "a,b,c"}, marks + "a,b,c\n"},
+      {{"-m", "\t1,\t2"}, marks + "\t1,\t2\n"},  // no field ends in a TAB
+      {{"-m", "/1,/2\r"}, marks + "/1,/2\r\n"},
       {{"-1", "x", "y"}, "ERROR: " + std::string(kMixedTablesText) + ": y\n"},
       {{"-1", "-", "-2", "-"}, "ERROR: " + std::string(kStdinTwiceText) + ": -\n"},
   };
