@@ -20,7 +20,7 @@ struct named_kind {
 };
 
 // BLAST's names for its tabular columns (blastn -help, -outfmt).
-constexpr std::array<named_kind, 50> kColumns = {{
+constexpr std::array<named_kind, 49> kColumns = {{
     {"query id", kind::query}, {"query gi", kind::query}, {"query acc.", kind::query},
     {"query acc.ver", kind::query}, {"subject id", kind::target}, {"subject ids", kind::target},
     {"subject gi", kind::target}, {"subject gis", kind::target}, {"subject acc.", kind::target},
@@ -38,12 +38,11 @@ constexpr std::array<named_kind, 50> kColumns = {{
     {"q. start", kind::position}, {"q. end", kind::position}, {"s. start", kind::position},
     {"s. end", kind::position}, {"query seq", kind::other}, {"subject seq", kind::other},
     {"query/sbjct frames", kind::other}, {"BTOP", kind::other}, {"subject strand", kind::other},
-    {"", kind::unknown},
 }};
 
 kind kind_of(std::string_view column) {
   for (const named_kind& c : kColumns) {
-    if (!c.name.empty() && c.name == column) return c.what;
+    if (c.name == column) return c.what;
   }
   return kind::unknown;
 }

@@ -142,18 +142,6 @@ int merge_once(const std::vector<std::string>& paths, const std::vector<std::str
   return 0;
 }
 
-int merge_named(const std::vector<std::string>& paths, const std::vector<std::string>& names, int out_fd, int err_fd,
-                const volatile std::sig_atomic_t* stop);
-
-}  // namespace
-
-int merge_reports(const std::vector<std::string>& paths, int out_fd, int err_fd,
-                  const volatile std::sig_atomic_t* stop) {
-  return merge_named(paths, paths, out_fd, err_fd, stop);
-}
-
-namespace {
-
 // merge_reports, each report called by names[k] in the messages.
 int merge_named(const std::vector<std::string>& paths, const std::vector<std::string>& names, int out_fd, int err_fd,
                 const volatile std::sig_atomic_t* stop) {
@@ -188,5 +176,10 @@ int merge_named(const std::vector<std::string>& paths, const std::vector<std::st
 }
 
 }  // namespace
+
+int merge_reports(const std::vector<std::string>& paths, int out_fd, int err_fd,
+                  const volatile std::sig_atomic_t* stop) {
+  return merge_named(paths, paths, out_fd, err_fd, stop);
+}
 
 }  // namespace pairhits
