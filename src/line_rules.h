@@ -98,10 +98,12 @@ struct line_format {
   int fields_needed() const;
   // The mate of a line before its name field is read: the table's, or none.
   std::int32_t fixed_mate_or_none() const { return rule == mates::by_table ? fixed_mate : 0; }
-  bool is_default() const {
-    return rule == mates::anywhere && name == kNameField && col3 == kCol3Field && col7 == kCol7Field &&
-           target == kTargetField;
+  // Whether the fields are 1, 3, 7 and 9; and whether, besides, the mate
+  // is told by "/1" or "/2" anywhere.
+  bool default_fields() const {
+    return name == kNameField && col3 == kCol3Field && col7 == kCol7Field && target == kTargetField;
   }
+  bool is_default() const { return rule == mates::anywhere && default_fields(); }
 };
 
 // The rules, byte by byte: true for a complete line, whose fields are then

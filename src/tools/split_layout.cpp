@@ -24,8 +24,7 @@ std::string mate_line(std::int32_t mate, const line_format& format) {
 std::vector<std::string> part_run_options(const run_options& options) {
   std::vector<std::string> args;
   const line_format& f = options.format;
-  const line_format plain;
-  if (f.name != plain.name || f.col3 != plain.col3 || f.col7 != plain.col7 || f.target != plain.target) {
+  if (!f.default_fields()) {
     args.push_back("--fields");
     args.push_back(std::to_string(f.name + 1) + "," + std::to_string(f.col3 + 1) + "," + std::to_string(f.col7 + 1) +
                    "," + std::to_string(f.target + 1));
