@@ -2,17 +2,21 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
 namespace pairhits {
 namespace {
-long allocations_left = -1;
+// Threads of one run allocate at once: the count is shared by all of them.
+std::atomic<long> allocations_left{-1};
 
 bool allocation_allowed() {
-  if (allocations_left < 0) return true;
-  if (allocations_left == 0) return false;
-  --allocations_left;
+  long left = allocations_left.load(std::memory_order_relaxed);
+  do {
+    if (left < 0) return true;
+    if (left == 0) return false;
+  } while (!allocations_left.compare_exchange_weak(left, left - 1, std::memory_order_relaxed));
   return true;
 }
 }  // namespace

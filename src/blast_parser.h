@@ -58,9 +58,9 @@ bool parse_Blast_Line(padded_view line, hit& h, char*& name, std::int32_t& mate)
 int pairhits_main(int argc, const char* const* argv, int out_fd, int err_fd);
 
 // The load and report on an already open input, its lines read by
-// `format`; returns the exit status. The input is read `read_bytes` at a
-// time (tests and fuzzing use small reads).
+// `format`, on `threads` threads; returns the exit status. The input is
+// read `read_bytes` at a time (tests and fuzzing use small reads).
 int pairhits_run(int in_fd, int out_fd, int err_fd, std::size_t read_bytes = std::size_t{1} << 20,
-                 const line_format& format = line_format());
+                 const line_format& format = line_format(), int threads = 1);
 
 }  // namespace pairhits

@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,6 +76,13 @@ bool parse_count(const char* text, int max, int& value) {
   if (*text == '\0' || n < 1 || n > max) return false;
   value = static_cast<int>(n);
   return true;
+}
+
+int usable_processors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
 }
 
 std::size_t openable_descriptors(std::size_t wanted) {

@@ -36,6 +36,9 @@ int usage_error(int err_fd, const char* what, const char* reason);
 // for anything else ("0", "00", "abc", "+5", a number above max).
 bool parse_count(const char* text, int max, int& value);
 
+// The processors this process may run on (its CPU affinity), at least 1.
+int usable_processors();
+
 // How many more files the process may open at once, `wanted` being what it
 // would like: the soft descriptor limit is raised toward `wanted` (up to the
 // hard limit), and some are kept for the standard streams, the tables and

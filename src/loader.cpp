@@ -14,8 +14,10 @@ namespace {
 constexpr int kScatteredRuns = 3;
 constexpr int kScatteredLines = 4;
 
+// The threaded load gives a read's lines that come together one copy of the
+// name: the same pointer needs no comparison.
 bool same_name(padded_view a, padded_view b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+  return a.size() == b.size() && (a.data() == b.data() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 }  // namespace
 
@@ -89,7 +91,25 @@ bool Loader::take(const hit_fields& fields, std::int32_t mate) {
   if (p.h.target == nullptr) return false;
   p.h.col3 = col3_.convert(fields.col3);
   p.h.col7 = col7_.convert(fields.col7);
-  if constexpr (kPlainBuild) return file_one(p);
+  return queue();
+}
+
+bool Loader::take_hit(padded_view name, std::string_view target, std::uint64_t head, double col3, double col7,
+                      std::int32_t mate) {
+  parsed_hit& p = batch_[batch_size_];
+  p.name = name;
+  p.mate = mate;
+  p.h.target = table_.memory().keep_target(target, head);
+  if (p.h.target == nullptr) return false;
+  p.h.col3 = col3;
+  p.h.col7 = col7;
+  return queue();
+}
+
+// Files the hit just put at the batch's end, or keeps it there for the
+// batch's lookups.
+bool Loader::queue() {
+  if constexpr (kPlainBuild) return file_one(batch_[batch_size_]);
   return ++batch_size_ < kFindBatch || file_batch();
 }
 

@@ -40,6 +40,7 @@ class padded_view {
   }
   friend class LineReader;
   friend class padded_text;
+  friend class padded_copies;
 
   char* data_;
   std::size_t size_;
@@ -54,6 +55,28 @@ class padded_text {
 
  private:
   std::string bytes_;
+};
+
+// Zero-terminated copies of many texts in one growing buffer, with
+// kReadAhead defined bytes after the last: each copy's padding is the copies
+// after it. A copy is named by its offset, since the buffer moves as it grows.
+class padded_copies {
+ public:
+  std::size_t add(std::string_view text) {
+    const std::size_t at = used_;
+    used_ += text.size() + 1;
+    if (bytes_.size() < used_ + kReadAhead) bytes_.resize(2 * (used_ + kReadAhead));
+    text.copy(bytes_.data() + at, text.size());
+    bytes_[at + text.size()] = '\0';
+    return at;
+  }
+  padded_view view(std::size_t at, std::size_t size) { return {bytes_.data() + at, size}; }
+  // Forgets every copy; the buffer is kept for the next ones.
+  void clear() { used_ = 0; }
+
+ private:
+  std::string bytes_;
+  std::size_t used_ = 0;
 };
 
 }  // namespace pairhits

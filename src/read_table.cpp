@@ -6,14 +6,16 @@ namespace {
 constexpr int kNodeBudget = 512;  // bytes a node may take: t = 6
 }  // namespace
 
-ReadTable::ReadTable() : index_(kb_init_str(kNodeBudget)) {
+ReadTable::ReadTable() : ReadTable(&populator_) {}
+
+ReadTable::ReadTable(PagePopulator* shared) : index_(kb_init_str(kNodeBudget)) {
   if (index_ != nullptr) {
     // The names stored come from the record memory and those looked up
     // from the reader's buffer, both readable past their end.
     index_->padded_names = true;
-    index_->nodes.populate_with(&populator_);
+    if (shared != nullptr) index_->nodes.populate_with(shared);
   }
-  memory_.populate_with(&populator_);
+  if (shared != nullptr) memory_.populate_with(shared);
 }
 
 ReadTable::~ReadTable() {

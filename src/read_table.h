@@ -44,7 +44,10 @@ inline void fetch_lists(const elem& r) {
 
 class ReadTable {
  public:
+  // The memory ahead is backed on a populator thread of the table's own,
+  // or of `shared` (none if null), which must outlive the table.
   ReadTable();
+  explicit ReadTable(PagePopulator* shared);
   ~ReadTable();
   ReadTable(const ReadTable&) = delete;
   ReadTable& operator=(const ReadTable&) = delete;

@@ -60,36 +60,16 @@ char* put(char* o, const char* s, std::size_t n) {
 
 }  // namespace
 
-void ReportWriter::line(std::string_view name_text, const hit& a, const hit& b) {
-  const char* name = name_text.data();
-  const std::size_t name_length = name_text.size();
-  const std::size_t target_length = std::strlen(a.target);
-  if (name_length + target_length + kNumbersRoom > kCapacity - used_) flush();
-  if (name_length + target_length + kNumbersRoom <= kCapacity - used_) {
-    char* o = buf_ + used_;
-    o = put(o, name, name_length);
-    o = numbers(o, a.col3, b.col3, a.col7, b.col7);
-    o = put(o, a.target, target_length);
-    *o++ = '\n';
-    used_ = static_cast<std::size_t>(o - buf_);
-    return;
-  }
-  // Names or targets longer than the buffer: write piece by piece.
-  char middle[kNumbersRoom];
-  const auto middle_length = static_cast<std::size_t>(numbers(middle, a.col3, b.col3, a.col7, b.col7) - middle);
-  direct(name, name_length);
-  direct(middle, middle_length);
-  direct(a.target, target_length);
-  direct("\n", 1);
-}
-
-void ReportWriter::flush() {
-  if (used_ > 0 && !failed() && !write_all(fd_, buf_, used_)) error_ = errno;
-  used_ = 0;
+char* LineFormatter::line(char* o, std::string_view name, const hit& a, const hit& b, std::size_t target_length) {
+  o = put(o, name.data(), name.size());
+  o = numbers(o, a.col3, b.col3, a.col7, b.col7);
+  o = put(o, a.target, target_length);
+  *o++ = '\n';
+  return o;
 }
 
 // "\t" col3 "," col3 "\t" col7 "," col7 "\t"
-char* ReportWriter::numbers(char* o, double a3, double b3, double a7, double b7) {
+char* LineFormatter::numbers(char* o, double a3, double b3, double a7, double b7) {
   *o++ = '\t';
   o = number(o, a3);
   *o++ = ',';
@@ -102,9 +82,41 @@ char* ReportWriter::numbers(char* o, double a3, double b3, double a7, double b7)
   return o;
 }
 
-char* ReportWriter::number(char* o, double value) {
+char* LineFormatter::number(char* o, double value) {
   const std::string_view text = memo_.text(value);
   return put(o, text.data(), text.size());
+}
+
+void ReportWriter::line(std::string_view name, const hit& a, const hit& b) {
+  const std::size_t target_length = std::strlen(a.target);
+  const std::size_t room = LineFormatter::room(name.size(), target_length);
+  if (room > kCapacity - used_) flush();
+  if (room <= kCapacity - used_) {
+    used_ = static_cast<std::size_t>(format_.line(buf_ + used_, name, a, b, target_length) - buf_);
+    return;
+  }
+  // Names or targets longer than the buffer: write piece by piece.
+  char middle[LineFormatter::room(0, 0)];
+  const auto middle_length = static_cast<std::size_t>(format_.numbers(middle, a.col3, b.col3, a.col7, b.col7) - middle);
+  direct(name.data(), name.size());
+  direct(middle, middle_length);
+  direct(a.target, target_length);
+  direct("\n", 1);
+}
+
+void ReportWriter::text(const char* s, std::size_t n) {
+  if (n > kCapacity - used_) flush();
+  if (n > kCapacity) {
+    direct(s, n);
+    return;
+  }
+  std::memcpy(buf_ + used_, s, n);
+  used_ += n;
+}
+
+void ReportWriter::flush() {
+  if (used_ > 0 && !failed() && !write_all(fd_, buf_, used_)) error_ = errno;
+  used_ = 0;
 }
 
 void ReportWriter::direct(const char* s, std::size_t n) {

@@ -15,6 +15,26 @@ struct hit;  // blast_parser.h
 bool write_all(int fd, const char* data, std::size_t size);
 bool write_message(int fd, const char* text);
 
+// Formats report lines into memory: the "%g" texts of recent values are
+// remembered, as reports repeat them.
+class LineFormatter {
+ public:
+  // The most bytes that a line of a name and a target of these lengths takes.
+  static constexpr std::size_t room(std::size_t name_length, std::size_t target_length) {
+    return name_length + target_length + kNumbersRoom;
+  }
+  // name TAB a.col3 "," b.col3 TAB a.col7 "," b.col7 TAB a.target NEWLINE
+  // at `o`, which has room() bytes; returns the end.
+  char* line(char* o, std::string_view name, const hit& a, const hit& b, std::size_t target_length);
+  // The part between the name and the target.
+  char* numbers(char* o, double a3, double b3, double a7, double b7);
+
+ private:
+  static constexpr std::size_t kNumbersRoom = 4 * kMaxGLength + 8;  // four numbers and the separators
+  char* number(char* o, double value);
+  FormatMemo memo_;
+};
+
 class ReportWriter {
  public:
   explicit ReportWriter(int fd) : fd_(fd) {}
@@ -24,20 +44,19 @@ class ReportWriter {
 
   // name TAB a.col3 "," b.col3 TAB a.col7 "," b.col7 TAB a.target NEWLINE
   void line(std::string_view name, const hit& a, const hit& b);
+  // Report text formatted elsewhere.
+  void text(const char* s, std::size_t n);
   void flush();
 
  private:
   static constexpr std::size_t kCapacity = 64 * 1024;
-  static constexpr std::size_t kNumbersRoom = 4 * kMaxGLength + 8;  // four numbers and the separators
 
-  char* numbers(char* o, double a3, double b3, double a7, double b7);
-  char* number(char* o, double value);
   void direct(const char* s, std::size_t n);
 
   int fd_;
   int error_ = 0;
   std::size_t used_ = 0;
-  FormatMemo memo_;
+  LineFormatter format_;
   char buf_[kCapacity];
 };
 

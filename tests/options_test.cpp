@@ -132,6 +132,10 @@ TEST(Options, AgreeWithPlainModel) {
       args.push_back(random() % 2 ? "--marks" : "-m");
       args.push_back(s.m1 + "," + s.m2);
     }
+    // Every thread count must give the one report.
+    args.push_back(random() % 2 ? "-t" : "--threads");
+    constexpr int kThreads[] = {1, 2, 3, 7};
+    args.push_back(std::to_string(kThreads[round % 4]));
     reads r;
     load_stats skipped;
     std::vector<std::string> paths;

@@ -24,13 +24,18 @@ namespace {
 using namespace std::string_literals;
 
 
-outcome run(const std::string& table) {
+// A run on `threads` threads, reading `read_bytes` at a time.
+outcome run(const std::string& table, int threads = 1, std::size_t read_bytes = std::size_t{1} << 20) {
   MemoryFile in(table);
   MemoryFile out;
   MemoryFile err;
-  const int status = pairhits_run(in.fd(), out.fd(), err.fd());
+  const int status = pairhits_run(in.fd(), out.fd(), err.fd(), read_bytes, line_format(), threads);
   return {out.text(), err.text(), status};
 }
+
+// Thread counts that every randomized comparison runs with: one, as many as
+// CI's cores, more, and a count that divides nothing evenly.
+constexpr int kThreadCounts[] = {1, 2, 3, 7};
 
 // The warnings after a load that explain an empty or wrong report.
 const std::string kOnlyMate1 = kOnlyMate1Text;
@@ -195,13 +200,23 @@ TEST(Run, HandWrittenRules) {
 }
 
 TEST(Run, ManyTargetsForOneMateAreAllKept) {
+  // Reads of a few lines around one whose report is longer than the chunks
+  // a threaded report is written in: its lines must stay together, in order.
   std::string table;
   std::string expected;
-  const int n = 3000;  // well past any fixed-size list
+  const int n = 6000;  // well past any fixed-size list, and over 100 KB of report
+  for (const char* other : {"a", "q"}) {
+    table += hit_line(std::string(other) + "/1", "1", "1", "T") + hit_line(std::string(other) + "/2", "2", "2", "T");
+    expected += std::string(other) + "\t1,2\t1,2\tT\n";
+  }
   for (int i = 0; i < n; ++i) table += hit_line("r/1", std::to_string(i), "1", "T" + std::to_string(i));
   for (int i = n - 1; i >= 0; --i) table += hit_line("r/2", "2", "3", "T" + std::to_string(i));
   for (int i = 0; i < n; ++i) expected += "r\t" + std::to_string(i) + ",2\t1,3\tT" + std::to_string(i) + "\n";
-  EXPECT_EQ(run(table).out, expected);
+  for (const char* other : {"s", "z"}) {
+    table += hit_line(std::string(other) + "/1", "1", "1", "T") + hit_line(std::string(other) + "/2", "2", "2", "T");
+    expected += std::string(other) + "\t1,2\t1,2\tT\n";
+  }
+  for (const int threads : kThreadCounts) EXPECT_EQ(run(table, threads).out, expected) << threads << " threads";
 }
 
 // Random tables that stress every rule at once: few names (so records grow
@@ -243,10 +258,14 @@ TEST(Run, AgreesWithPlainModelOnRandomTables) {
     const std::string table = random_table(random, 1 + static_cast<int>(random() % 300));
     std::string warning;
     const std::string expected = model(table, &warning);
-    outcome o = run(table);
-    ASSERT_EQ(o.out, expected) << "round " << round;
-    ASSERT_EQ(o.err, warning) << "round " << round;
-    ASSERT_EQ(o.status, 0);
+    // Small reads give the threads many small batches.
+    const std::size_t read_bytes = round % 2 == 0 ? std::size_t{1} << 20 : 64 + random() % 2000;
+    for (const int threads : kThreadCounts) {
+      outcome o = run(table, threads, read_bytes);
+      ASSERT_EQ(o.out, expected) << "round " << round << ", " << threads << " threads";
+      ASSERT_EQ(o.err, warning) << "round " << round << ", " << threads << " threads";
+      ASSERT_EQ(o.status, 0);
+    }
   }
 }
 
@@ -262,7 +281,10 @@ TEST(Run, LongListsAgreeWithPlainModel) {
                         std::to_string(i), std::to_string(random() % 100),
                         "t" + std::to_string(random() % static_cast<unsigned>(targets)));
     }
-    ASSERT_EQ(run(table).out, model(table)) << "round " << round;
+    const std::string expected = model(table);
+    for (const int threads : kThreadCounts) {
+      ASSERT_EQ(run(table, threads).out, expected) << "round " << round << ", " << threads << " threads";
+    }
   }
 }
 
@@ -305,9 +327,11 @@ TEST(Run, AgreesWithPlainModelAcrossReadBuffers) {
     ASSERT_GT(table.size(), std::size_t{3} << 20);
     std::string warning;
     const std::string expected = model(table, &warning);
-    outcome o = run(table);
-    ASSERT_EQ(o.out, expected) << "round " << round;
-    ASSERT_EQ(o.err, warning);
+    for (const int threads : kThreadCounts) {
+      outcome o = run(table, threads);
+      ASSERT_EQ(o.out, expected) << "round " << round << ", " << threads << " threads";
+      ASSERT_EQ(o.err, warning);
+    }
   }
 }
 
@@ -316,18 +340,20 @@ TEST(Run, AllocationFailureGivesNoReport) {
   const std::string table = random_table(random, 3000);
   const std::string complete = run(table).out;
   ASSERT_FALSE(complete.empty());
-  bool succeeded = false;
-  for (long allowed = 0; !succeeded; ++allowed) {
-    fail_allocations_after(allowed);
-    outcome o = run(table);
-    fail_allocations_after(-1);
-    if (o.status == 0) {
-      EXPECT_EQ(o.out, complete);
-      succeeded = true;
-    } else {
-      ASSERT_EQ(o.status, 1) << "allowed " << allowed;
-      ASSERT_EQ(o.out, "") << "allowed " << allowed;
-      ASSERT_EQ(o.err, kMallocFailedText) << "allowed " << allowed;
+  for (const int threads : {1, 3}) {
+    bool succeeded = false;
+    for (long allowed = 0; !succeeded; ++allowed) {
+      fail_allocations_after(allowed);
+      outcome o = run(table, threads, 4096);
+      fail_allocations_after(-1);
+      if (o.status == 0) {
+        EXPECT_EQ(o.out, complete);
+        succeeded = true;
+      } else {
+        ASSERT_EQ(o.status, 1) << "allowed " << allowed << ", " << threads << " threads";
+        ASSERT_EQ(o.out, "") << "allowed " << allowed;
+        ASSERT_EQ(o.err, kMallocFailedText) << "allowed " << allowed;
+      }
     }
   }
 }

@@ -4,6 +4,8 @@
 # CASE_DIR/err and CASE_DIR/status (missing out/err files mean empty).
 # Usage: run_case.sh PAIRHITS CASE_DIR
 # With PAIRHITS_WRAPPER set (e.g. to a valgrind command), the binary runs under it.
+# With PAIRHITS_THREADS set to N, "$PAIRHITS" runs as "pairhits -t N": every
+# case must give the same bytes whatever the thread count.
 # A case folder holding a file named only-plain measures memory or limits
 # address space: it is skipped (exit 77) under a wrapper or a sanitizer
 # (PAIRHITS_SANITIZED set), whose own memory use would decide the outcome.
@@ -17,8 +19,9 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-if [ -n "${PAIRHITS_WRAPPER:-}" ]; then
-  printf '#!/bin/sh\nexec %s %q "$@"\n' "$PAIRHITS_WRAPPER" "$binary" > "$work/pairhits"
+if [ -n "${PAIRHITS_WRAPPER:-}${PAIRHITS_THREADS:-}" ]; then
+  threads=${PAIRHITS_THREADS:+-t $PAIRHITS_THREADS}
+  printf '#!/bin/sh\nexec %s %q %s "$@"\n' "${PAIRHITS_WRAPPER:-}" "$binary" "$threads" > "$work/pairhits"
   chmod +x "$work/pairhits"
   export PAIRHITS="$work/pairhits"
 else
