@@ -39,6 +39,8 @@ const char kUsage[] =
     "  -1 TABLE, -2 TABLE  a table of mate 1's or of mate 2's hits (R1 and R2\n"
     "                 searched apart, with the same read names); a final \"/1\"\n"
     "                 or \"/2\" (M1 or M2 with --marks) is taken off the name\n"
+    "  -t, --threads N  threads to use, 1 to 1024 (default: the processors this\n"
+    "                 run may use, up to 64); the report is the same for every N\n"
     "  -h, --help     print this help and exit\n"
     "  -V, --version  print the version and exit\n"
     "  --             end the options (a TABLE after it may begin with -)\n"

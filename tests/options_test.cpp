@@ -160,6 +160,7 @@ TEST(Options, AgreeWithPlainModel) {
 TEST(Options, FaultsAreUsageErrors) {
   const std::string fields = "ERROR: " + fields_fault_text() + ": ";
   const std::string marks = "ERROR: " + std::string(kMarksFaultText) + ": ";
+  const std::string threads = "ERROR: THREADS must be a whole number from 1 to 1024: ";
   const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
       {{"--fields", "1,3,7"}, fields + "1,3,7\n"},
       {{"--fields", "1,3,7,9,10"}, fields + "1,3,7,9,10\n"},
@@ -177,6 +178,10 @@ TEST(Options, FaultsAreUsageErrors) {
       {{"-m", "/1,/2\r"}, marks + "/1,/2\r\n"},
       {{"-1", "x", "y"}, "ERROR: " + std::string(kMixedTablesText) + ": y\n"},
       {{"-1", "-", "-2", "-"}, "ERROR: " + std::string(kStdinTwiceText) + ": -\n"},
+      {{"-t", "0"}, threads + "0\n"},
+      {{"--threads", "1025"}, threads + "1025\n"},
+      {{"-t", "2x"}, threads + "2x\n"},
+      {{"-t", "-1"}, threads + "-1\n"},
   };
   for (const auto& [options, err] : rows) {
     std::vector<std::string> args = {"pairhits"};
