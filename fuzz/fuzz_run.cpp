@@ -1,6 +1,9 @@
 // Fuzzes a whole run: the input bytes are the hit table, read through the
 // real reader (4 KiB at a time, so lines cross its buffer's border),
-// splitter, index and report; the report and messages go to /dev/null.
+// splitter, index and report. Each table is run on one thread and on
+// several (2 to 7, by its size), and the two runs' report, messages and
+// status must be the same bytes (unless memory is made to run out, which
+// happens at different points).
 // A leading byte selects a variant:
 //   0x01: the second byte makes memory run out after that many allocations,
 //         to fuzz the failure paths too;
@@ -22,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "alloc.h"
@@ -56,6 +60,30 @@ std::vector<std::uint8_t> zstd_of(const std::uint8_t* data, std::size_t size) {
 bool starts_compressed(const std::uint8_t* data, std::size_t size) {
   return (size >= 2 && data[0] == 0x1f && data[1] == 0x8b) ||
          (size >= 4 && data[0] == 0x28 && data[1] == 0xb5 && data[2] == 0x2f && data[3] == 0xfd);
+}
+
+struct run_result {
+  std::string out;
+  std::string err;
+  int status;
+  bool operator==(const run_result&) const = default;
+};
+
+std::string read_back(int fd) {
+  std::string text(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)), '\0');
+  if (pread(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) abort();
+  close(fd);
+  return text;
+}
+
+// A whole run of the table in `in` on `threads` threads.
+run_result run_on(int in, const pairhits::line_format& format, int threads) {
+  lseek(in, 0, SEEK_SET);
+  const int out = memfd_create("pairhits-fuzz-out", MFD_CLOEXEC);
+  const int err = memfd_create("pairhits-fuzz-err", MFD_CLOEXEC);
+  if (out < 0 || err < 0) abort();
+  const int status = pairhits::pairhits_run(in, out, err, 4096, format, threads);
+  return {read_back(out), read_back(err), status};
 }
 
 // Scans the lines of `text` a few at a time where the reader gives them
@@ -137,14 +165,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int in = memfd_create("pairhits-fuzz", MFD_CLOEXEC);
   if (in < 0) abort();
   if (size > 0 && write(in, data, size) != static_cast<ssize_t>(size)) abort();
-  lseek(in, 0, SEEK_SET);
-  pairhits::fail_allocations_after(allocations);
-  const int status = pairhits::pairhits_run(in, null_fd, null_fd, 4096, format);
-  pairhits::fail_allocations_after(-1);
+  const int threads = 2 + static_cast<int>(size % 6);
+  if (allocations >= 0) {
+    lseek(in, 0, SEEK_SET);
+    pairhits::fail_allocations_after(allocations);
+    const int status = pairhits::pairhits_run(in, null_fd, null_fd, 4096, format, size % 2 == 0 ? 1 : threads);
+    pairhits::fail_allocations_after(-1);
+    close(in);
+    if (status != 0 && status != 1) abort();
+    return 0;
+  }
+  // A table in memory is always readable, and a file in memory always
+  // writable: the only failure possible is bad compressed data.
+  const run_result one = run_on(in, format, 1);
+  if (one.status != 0 && !(one.status == 1 && maybe_bad_data)) abort();
+  if (run_on(in, format, threads) != one) abort();
   close(in);
-  // A table in memory is always readable, and /dev/null always writable:
-  // the only failures possible are running out of (injected) memory and
-  // bad compressed data.
-  if (status != 0 && !(status == 1 && (allocations >= 0 || maybe_bad_data))) abort();
   return 0;
 }
