@@ -78,7 +78,7 @@ const char kMergeUsage[] =
     "Full documentation: man pairhits-merge\n";
 
 const char kPartitionedUsage[] =
-    "Usage: pairhits-partitioned TABLE... [-n PARTS] [-j JOBS] [-f Q,A,B,T] [-m M1,M2]\n"
+    "Usage: pairhits-partitioned TABLE... [-n PARTS] [-j JOBS] [-t THREADS] [-f Q,A,B,T] [-m M1,M2]\n"
     "       pairhits-partitioned [OPTIONS] -1 TABLE... -2 TABLE...\n"
     "pairhits for tables larger than memory: split the tables into PARTS parts\n"
     "by read name (pairhits-split), run pairhits on the parts, JOBS at once,\n"
@@ -86,7 +86,10 @@ const char kPartitionedUsage[] =
     "those of one pairhits run. Work files go to TMPDIR (default /tmp).\n"
     "\n"
     "  -n PARTS  1 to %d (default: from the tables' size and free memory)\n"
-    "  -j JOBS   1 to %d (default: the number of processors)\n"
+    "  -j JOBS   1 to %d (default: the processors this run may use, divided by\n"
+    "            THREADS)\n"
+    "  -t, --threads THREADS  threads of each pairhits run, 1 to %d (default:\n"
+    "            the processors divided by JOBS, at least 1)\n"
     "  -f, -m, -1, -2  as for pairhits (see pairhits --help)\n"
     "\n"
     "Full documentation: man pairhits-partitioned\n";
@@ -230,6 +233,6 @@ void write_part_failed(int err_fd, int part, int parts, int status) {
 const char* usage_text() { return kUsage; }
 std::string split_usage_text() { return format(kSplitUsage, kMaxParts); }
 const char* merge_usage_text() { return kMergeUsage; }
-std::string partitioned_usage_text() { return format(kPartitionedUsage, kMaxParts, kMaxJobs); }
+std::string partitioned_usage_text() { return format(kPartitionedUsage, kMaxParts, kMaxJobs, kMaxThreads); }
 
 }  // namespace pairhits

@@ -86,6 +86,7 @@ tail -n +201 "$data/real/blastn_r2.tsv" | zstd -q -c > r2b.tsv.zst
 check mates "chunks1: [$work/r1a.tsv, $work/r1b.tsv]
 chunks2: [$work/r2a.tsv, $work/r2b.tsv.zst]
 fields: std
+threads: 2
 " --fields std -1 "$work/r1a.tsv" -1 "$work/r1b.tsv" -2 "$work/r2a.tsv" -2 "$work/r2b.tsv.zst"
 
 head -n 300 "$data/real/diamond_dots.tsv" > d1.tsv

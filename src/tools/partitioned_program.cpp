@@ -91,13 +91,15 @@ void remove_folder(const std::string& dir) {
 }
 
 // Split, run, merge; -1 when a signal stopped it.
-int run(const OpenTables& tables, const run_options& options, const std::string& dir, int parts, int jobs, int out_fd,
-        int err_fd) {
+int run(const OpenTables& tables, const run_options& options, const std::string& dir, int parts, int jobs, int threads,
+        int out_fd, int err_fd) {
   const std::vector<line_format> formats = options.formats();
   int status = split_tables(tables.data(), formats.data(), tables.size(), dir, parts, err_fd, &g_signal);
   if (status != 0) return status;
   std::vector<int> ran;
-  status = run_parts("pairhits", part_run_options(options), dir, parts, jobs, err_fd, &g_signal, ran);
+  std::vector<std::string> part_options = part_run_options(options);
+  part_options.insert(part_options.end(), {"--threads", std::to_string(threads)});
+  status = run_parts("pairhits", part_options, dir, parts, jobs, err_fd, &g_signal, ran);
   if (status != 0) return status;
   split_stats stats;
   if (!read_split_stats(stats_path(dir).c_str(), stats)) {
@@ -113,7 +115,7 @@ int run(const OpenTables& tables, const run_options& options, const std::string&
 }  // namespace
 
 int pairhits_partitioned_main(int argc, const char* const* argv, int out_fd, int err_fd) {
-  const command_line c = parse_command_line(argc, argv, valued_options({"-n", "-j"}));
+  const command_line c = parse_command_line(argc, argv, valued_options({"-n", "-j", "-t", "--threads"}));
   const std::string usage = partitioned_usage_text();
   if (const int status = answer_without_running(c, "pairhits-partitioned", usage.c_str(), out_fd, err_fd);
       status >= 0) {
@@ -121,7 +123,11 @@ int pairhits_partitioned_main(int argc, const char* const* argv, int out_fd, int
   }
   int parts = 0;
   int jobs = 0;
+  int threads = 0;
   for (const auto& [option, value] : c.values) {
+    if ((option == "-t" || option == "--threads") && !parse_count(value, kMaxThreads, threads)) {
+      return usage_error(err_fd, count_range_text("THREADS", kMaxThreads).c_str(), value);
+    }
     if (option == "-n" && !parse_count(value, kMaxParts, parts)) {
       return usage_error(err_fd, count_range_text("PARTS", kMaxParts).c_str(), value);
     }
@@ -133,7 +139,11 @@ int pairhits_partitioned_main(int argc, const char* const* argv, int out_fd, int
   if (const int status = parse_run_options(c, options, err_fd); status >= 0) return status;
   OpenTables tables;
   if (const int status = open_tables(options.paths, tables, err_fd); status >= 0) return status;
-  if (jobs == 0) jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  // By default the runs at once and the threads of each share the
+  // processors: JOBS x THREADS of them.
+  const int processors = usable_processors();
+  if (jobs == 0) jobs = std::max(1, processors / std::max(1, threads));
+  if (threads == 0) threads = std::max(1, processors / jobs);
   if (parts == 0) parts = default_parts(tables, jobs);
 
   struct sigaction action = {};
@@ -150,7 +160,7 @@ int pairhits_partitioned_main(int argc, const char* const* argv, int out_fd, int
     write_error_with_reason(err_fd, kNoWorkFolderText, std::strerror(errno));
     return 1;
   }
-  const int status = run(tables, options, dir, parts, jobs, out_fd, err_fd);
+  const int status = run(tables, options, dir, parts, jobs, threads, out_fd, err_fd);
   remove_folder(dir);
   if (g_signal != 0) {
     std::signal(g_signal, SIG_DFL);
