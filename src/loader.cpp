@@ -94,18 +94,6 @@ bool Loader::take(const hit_fields& fields, std::int32_t mate) {
   return queue();
 }
 
-bool Loader::take_hit(padded_view name, std::string_view target, std::uint64_t head, double col3, double col7,
-                      std::int32_t mate) {
-  parsed_hit& p = batch_[batch_size_];
-  p.name = name;
-  p.mate = mate;
-  p.h.target = table_.memory().keep_target(target, head);
-  if (p.h.target == nullptr) return false;
-  p.h.col3 = col3;
-  p.h.col7 = col7;
-  return queue();
-}
-
 // Files the hit just put at the batch's end, or keeps it there for the
 // batch's lookups.
 bool Loader::queue() {

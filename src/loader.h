@@ -46,12 +46,10 @@ class Loader {
   // table's end ends its last line. `table` numbers the table in the messages.
   load_status run(LineReader& reader, load_stats& stats, int table, const line_format& format);
 
-  // Files a complete line's hit whose fields were read elsewhere (the
-  // threaded load, sharded_load.h): `name` is zero-terminated and stays
-  // valid until flush(), `head` is head_word of the target. False if memory
-  // ran out.
-  bool take_hit(padded_view name, std::string_view target, std::uint64_t head, double col3, double col7,
-                std::int32_t mate);
+  // Files a complete line's hit from its fields, read elsewhere (the
+  // threaded load, sharded_load.h): `fields.name` is zero-terminated and
+  // stays valid until flush(). False if memory ran out.
+  bool take(const hit_fields& fields, std::int32_t mate);
   // Files every line taken and not filed yet.
   bool flush() { return file_batch(); }
 
@@ -65,7 +63,6 @@ class Loader {
     std::int32_t mate;
   };
 
-  bool take(const hit_fields& fields, std::int32_t mate);
   bool queue();
   bool file_batch();
   int mark_runs(bool* first_of_run);

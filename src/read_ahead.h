@@ -10,6 +10,7 @@
 // promise, since whatever followed the whole still follows the part.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -57,24 +58,26 @@ class padded_text {
   std::string bytes_;
 };
 
-// Zero-terminated copies of many texts in one growing buffer, with
-// kReadAhead defined bytes after the last: each copy's padding is the copies
-// after it. A copy is named by its offset, since the buffer moves as it grows.
+// Zero-terminated copies of many texts in one buffer, with kReadAhead
+// defined bytes after the last: each copy's padding is the copies after it.
+// A copy made while fits() says so leaves the earlier ones in place;
+// otherwise the buffer may move.
 class padded_copies {
  public:
-  std::size_t add(std::string_view text) {
-    const std::size_t at = used_;
+  bool fits(std::size_t size) const { return used_ + size + 1 + kReadAhead <= bytes_.size(); }
+  padded_view add(std::string_view text) {
+    if (!fits(text.size())) bytes_.resize(std::max(2 * (used_ + text.size() + 1 + kReadAhead), kFirstBytes));
+    char* at = bytes_.data() + used_;
+    text.copy(at, text.size());
+    at[text.size()] = '\0';
     used_ += text.size() + 1;
-    if (bytes_.size() < used_ + kReadAhead) bytes_.resize(2 * (used_ + kReadAhead));
-    text.copy(bytes_.data() + at, text.size());
-    bytes_[at + text.size()] = '\0';
-    return at;
+    return {at, text.size()};
   }
-  padded_view view(std::size_t at, std::size_t size) { return {bytes_.data() + at, size}; }
   // Forgets every copy; the buffer is kept for the next ones.
   void clear() { used_ = 0; }
 
  private:
+  static constexpr std::size_t kFirstBytes = 64 * 1024;
   std::string bytes_;
   std::size_t used_ = 0;
 };

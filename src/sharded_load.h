@@ -1,21 +1,25 @@
 // The threaded load: the lines of a table filed into one read table per
-// shard of the read names, by all the members of a work crew.
+// shard of the read names (by a hash of the name), one shard per member of
+// a work crew.
 //
 // The reader hands out a batch of whole lines at a time, and the crew takes
 // each batch in two steps:
-//   1. Each member reads the fields of one stretch of the batch's lines
-//      (stretches split at line ends): the verdict, the name and its hash,
-//      the target, the two numbers, and the mate as far as the stretch
-//      tells it. A line before the stretch's first mate mark takes the mate
-//      that the stretches before it end with, found in step 2.
-//   2. Each member files the lines of its own shard, stretch after stretch,
-//      in table order: a read's lines are all in one shard and reach it in
-//      the order of the table, so each shard keeps the first hit of each
-//      target as one loader reading the whole table would.
-// The buffer is only read in both steps, and the reader reads again only
-// after step 2: no member writes what another reads. The counts behind the
-// messages are kept per stretch and added up in stretch order after each
-// batch, which gives the counts of one loader reading line by line.
+//   1. Each member scans one stretch of the batch's lines (stretches end at
+//      line ends): each line's end, verdict, name and shard, and its mate
+//      as far as the stretch tells it. A line before the stretch's first
+//      mate mark takes the mate that the stretches before end with, known
+//      in step 2. The scan notes each complete line in a few bytes.
+//   2. Each member splits and files the lines of its own shard, stretch
+//      after stretch, in table order: a read's lines are all in one shard
+//      and reach it in the order of the table, so each shard keeps the first
+//      hit of each target as one loader reading the whole table would.
+// So each line is scanned once and split once, as on one thread, and what
+// passes from member to member is the scan's few bytes a line: on two cores,
+// data written by one member and read by another costs more than the work.
+// The buffer is only read in both steps (names are filed from copies of a
+// member's own), and the reader reads again only after step 2. The counts
+// behind the messages are kept per stretch and added up in stretch order,
+// which gives the counts of one loader reading line by line.
 #pragma once
 
 #include <memory>
@@ -42,10 +46,11 @@ class ShardedLoad {
  private:
   struct stretch;
   struct shard;
-  void read_stretch(stretch& s, const line_format& format);
-  bool file_shard(int k);
+  void scan_stretch(stretch& s, const line_format& format);
+  bool file_shard(int k, const line_format& format);
   void add_counts(load_stats& stats, unsigned long long& line_number, int table);
   bool take_batch(load_stats& stats, unsigned long long& line_number, int table, const line_format& format);
+  padded_view line_of(std::size_t start, std::size_t size) const;
 
   WorkCrew& crew_;
   std::vector<std::unique_ptr<stretch>> stretches_;
