@@ -6,6 +6,7 @@
 #   layout as it is;
 # - pairhits -1 R1 -2 R2 on the split layout cut into one table per mate,
 #   marks taken off, against pairhits on the split layout.
+# Both on one thread (-t 1), as before threads.
 # Prints alternate.py's lines: new/old is the options' time over the
 # default run's. Run it three times and take the median of the ratios.
 #   bench/options.sh BUILD_DIR [RUNS]
@@ -27,7 +28,7 @@ trap 'rm -rf "$work"' EXIT
 side() {  # NAME ARGUMENTS...
   local name=$1
   shift
-  printf '#!/bin/sh\nexec %q' "$build/pairhits" > "$work/$name"
+  printf '#!/bin/sh\nexec %q -t 1' "$build/pairhits" > "$work/$name"
   printf ' %q' "$@" >> "$work/$name"
   printf '\n' >> "$work/$name"
   chmod +x "$work/$name"

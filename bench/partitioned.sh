@@ -49,7 +49,7 @@ for layout in interleaved split shuffled; do
     read -r plain_s plain_k
     read -r split_s split_k
     read -r part_s part_k
-  } < <(measure "pairhits $t" "pairhits-split -n 2 -o $out/parts $t" "pairhits-partitioned $t -n 2 -j 2")
+  } < <(measure "pairhits -t 1 $t" "pairhits-split -n 2 -o $out/parts $t" "pairhits-partitioned $t -n 2 -j 2")
   printf '| %s | pairhits | %.3f | %d | 1.00 | 1.00 |\n' $layout "$plain_s" $((plain_k / 1024))
   printf '| %s | pairhits-split -n 2 | %.3f | %d | %s | %s |\n' $layout "$split_s" $((split_k / 1024)) \
     "$(ratio "$split_s" "$plain_s")" "$(ratio "$split_k" "$plain_k")"
@@ -63,7 +63,7 @@ lines4=$(wc -l < "$tables/shuffled4.tsv")
   read -r s1 _
   read -r s4 k4
 } < <(measure "pairhits-partitioned $tables/shuffled.tsv -n 8 -j 2" "pairhits-partitioned $tables/shuffled4.tsv -n 8 -j 2")
-read -r p4 pk4 < <(runs=1 measure "pairhits $tables/shuffled4.tsv")
+read -r p4 pk4 < <(runs=1 measure "pairhits -t 1 $tables/shuffled4.tsv")
 printf '\n| shuffled, pairhits-partitioned -n 8 -j 2 | lines | wall s | ns per line |\n|---|---|---|---|\n'
 printf '| 1x | %d | %.3f | %.0f |\n' "$lines1" "$s1" "$(echo "$s1 * 1000000000 / $lines1" | bc -l)"
 printf '| 4x | %d | %.3f | %.0f |\n' "$lines4" "$s4" "$(echo "$s4 * 1000000000 / $lines4" | bc -l)"

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 namespace pairhits {
 namespace {
@@ -28,13 +27,6 @@ void* mem_alloc(std::size_t bytes) {
 
 void* mem_calloc(std::size_t count, std::size_t bytes) {
   return allocation_allowed() ? std::calloc(count, bytes) : nullptr;
-}
-
-void* mem_aligned_calloc(std::size_t bytes, std::size_t align) {
-  if (!allocation_allowed()) return nullptr;
-  void* block = std::aligned_alloc(align, bytes);
-  if (block != nullptr) std::memset(block, 0, bytes);
-  return block;
 }
 
 void* mem_realloc(void* block, std::size_t bytes) {

@@ -11,13 +11,6 @@ void* mem_alloc(std::size_t bytes);
 void* mem_calloc(std::size_t count, std::size_t bytes);
 void* mem_realloc(void* block, std::size_t bytes);
 void mem_free(void* block);
-// Zero-filled `bytes` (a multiple of `align`) aligned to `align`, a power of
-// two; released with mem_free.
-void* mem_aligned_calloc(std::size_t bytes, std::size_t align);
-
-// Bytes apart that two threads' data must lie so as not to share a cache
-// line, nor the pair of lines that the processor fetches together.
-inline constexpr std::size_t kApartBytes = 128;
 // The page size that mem_map's sizes are multiples of.
 inline constexpr std::size_t kPageBytes = 4096;
 

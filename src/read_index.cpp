@@ -106,7 +106,7 @@ read_index* kb_init_str(int node_budget) {
   std::size_t internal_bytes = child_offset + 2 * std::size_t{t} * sizeof(index_node*);
   if (internal_bytes > INT_MAX) return nullptr;
 
-  auto* raw = mem_aligned_calloc(sizeof(read_index), alignof(read_index));
+  auto* raw = mem_calloc(1, sizeof(read_index));
   if (raw == nullptr) return nullptr;
   auto* b = new (raw) read_index{};
   b->min_degree = static_cast<std::int32_t>(t);

@@ -33,7 +33,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "alloc.h"
 #include "arena.h"
 #include "blast_parser.h"
 
@@ -43,8 +42,7 @@ struct index_node {
   std::uint32_t header;
 };
 
-// Aligned apart: the indexes of a threaded run are written by different threads.
-struct alignas(kApartBytes) read_index {
+struct read_index {
   index_node* root;
   std::int32_t min_degree;
   std::int32_t leaf_bytes;

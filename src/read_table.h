@@ -42,8 +42,7 @@ inline void fetch_lists(const elem& r) {
   __builtin_prefetch(r.hits2);
 }
 
-// Aligned apart: the tables of a threaded run are written by different threads.
-class alignas(kApartBytes) ReadTable {
+class ReadTable {
  public:
   // The memory ahead is backed on a populator thread of the table's own,
   // or of `shared` (none if null), which must outlive the table.

@@ -36,7 +36,7 @@ struct found_line {
 
 }  // namespace
 
-struct alignas(kApartBytes) ShardedLoad::stretch {
+struct ShardedLoad::stretch {
   std::size_t begin = 0;  // bytes of lines_, or indexes of single_
   std::size_t end = 0;
   std::vector<found_line> found;   // in table order
@@ -48,7 +48,7 @@ struct alignas(kApartBytes) ShardedLoad::stretch {
   std::int32_t end_mate = kMateBefore;
 };
 
-struct alignas(kApartBytes) ShardedLoad::shard {
+struct ShardedLoad::shard {
   explicit shard(ReadTable& table) : loader(table) {}
   Loader loader;
   padded_copies names;  // of the names filed since the loader's last flush
