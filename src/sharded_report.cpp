@@ -135,7 +135,7 @@ class Merge {
   bool write(ReportWriter& out) {
     ShardFormatter own(*tables_[0]);
     own_ = &own;
-    std::vector<int> heap;  // shards with a piece to write, the smallest name first
+    std::vector<int>& heap = heap_;
     const auto later = [this](int a, int b) {
       return std::strcmp(current(a).name, current(b).name) > 0;
     };
@@ -230,6 +230,9 @@ class Merge {
   std::vector<cursor> cursors_;
   ShardFormatter* own_ = nullptr;
   chunk own_chunk_;
+  // Shards with a piece to write, the smallest name first. A member, so
+  // that a run ended by SIGPIPE while writing leaves it reachable.
+  std::vector<int> heap_;
   std::atomic<bool> stopped_{false};
 };
 
