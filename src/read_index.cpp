@@ -310,6 +310,32 @@ void kb_walk_first_str(const read_index* b, kb_walk& w) {
   }
 }
 
+void kb_walk_seek_str(const read_index* b, const char* name, kb_walk& w) {
+  w.top = -1;
+  if (b->total_records == 0) return;
+  index_node* x = b->root;
+  for (;;) {
+    // The first record not below the name, by binary search.
+    const elem* rec = node_records(x);
+    std::int32_t lo = 0;
+    std::int32_t hi = node_records_used(x);
+    while (lo < hi) {
+      const std::int32_t mid = (lo + hi) >> 1;
+      if (std::strcmp(rec[mid].name, name) < 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    assert(w.top + 1 < kb_walk::kDepth);
+    w.stack[++w.top] = {x, lo};
+    if (!node_is_internal(x) || (lo < node_records_used(x) && std::strcmp(rec[lo].name, name) == 0)) break;
+    x = node_children(b, x)[lo];
+  }
+  // Past a node's last record, the next is its parent's record above it.
+  while (w.top >= 0 && w.stack[w.top].index == node_records_used(w.stack[w.top].node)) --w.top;
+}
+
 bool kb_walk_valid(const kb_walk& w) { return w.top >= 0; }
 
 elem& kb_walk_record(const kb_walk& w) {
@@ -333,6 +359,29 @@ bool kb_walk_next_str(const read_index* b, kb_walk& w) {
     const kb_walk::position& p = w.stack[w.top];
     if (p.node != nullptr && p.index < node_records_used(p.node)) return true;
   }
+}
+
+std::vector<const char*> kb_depth_names_str(const read_index* b, std::size_t wanted) {
+  std::vector<index_node*> depth{b->root};
+  std::size_t records = static_cast<std::size_t>(node_records_used(b->root));
+  while (records < wanted && node_is_internal(depth.front())) {
+    std::vector<index_node*> below;
+    records = 0;
+    for (index_node* x : depth) {
+      index_node** children = node_children(b, x);
+      for (std::int32_t i = 0; i <= node_records_used(x); ++i) {
+        below.push_back(children[i]);
+        records += static_cast<std::size_t>(node_records_used(children[i]));
+      }
+    }
+    depth.swap(below);
+  }
+  std::vector<const char*> names;
+  names.reserve(records);
+  for (index_node* x : depth) {
+    for (std::int32_t i = 0; i < node_records_used(x); ++i) names.push_back(node_records(x)[i].name);
+  }
+  return names;
 }
 
 void kb_free_str(read_index* b) {

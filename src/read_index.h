@@ -32,6 +32,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "arena.h"
 #include "blast_parser.h"
@@ -108,9 +109,17 @@ struct kb_walk {
 };
 
 void kb_walk_first_str(const read_index* b, kb_walk& w);
+// Starts the walk at the first record whose name is not below `name` under
+// strcmp; the walk is over at once if there is none.
+void kb_walk_seek_str(const read_index* b, const char* name, kb_walk& w);
 bool kb_walk_valid(const kb_walk& w);
 elem& kb_walk_record(const kb_walk& w);
 bool kb_walk_next_str(const read_index* b, kb_walk& w);
+
+// The names of the records at one depth of the tree, in name order: the
+// shallowest depth with at least `wanted` records, or the leaves. They cut
+// the tree's names into stretches of similar size.
+std::vector<const char*> kb_depth_names_str(const read_index* b, std::size_t wanted);
 
 // Releases every node, then the header. Records' lists are not touched.
 void kb_free_str(read_index* b);

@@ -202,6 +202,10 @@ add_result RecordMemory::add(hit*& list, std::int32_t& count, const hit& h) {
   return append(list, count, h) ? add_result::added : add_result::alloc_failed;
 }
 
+void RecordMemory::release_unpooled(hit* list, std::int32_t count) {
+  if (list != nullptr && capacity_class(count) > kPooledClasses) mem_free(list);
+}
+
 void RecordMemory::release_list(hit* list, std::int32_t count) {
   if (list == nullptr) return;
   const int cls = capacity_class(count);

@@ -51,6 +51,10 @@ class RecordMemory {
 
   // Releases a list that holds `count` hits; null lists are ignored.
   void release_list(hit* list, std::int32_t count);
+  // Releases the list only if it is a heap block of its own: a list carved
+  // from the blocks stays until the memory goes. It changes nothing of the
+  // memory's, so threads may release lists of one memory at once.
+  static void release_unpooled(hit* list, std::int32_t count);
 
  private:
   // Lists of up to 2^kPooledClasses hits are carved from the blocks; longer

@@ -11,245 +11,266 @@ namespace pairhits {
 
 namespace {
 
-// Report text a chunk holds before it is handed over (one line more at most).
-constexpr std::size_t kChunkBytes = 64 * 1024;
+// Records of all shards in a range: a range's text is then about 180 KiB on
+// typical tables, enough that handing it over costs little beside it.
+constexpr std::size_t kRangeRecords = 2048;
+// Slots of text per member: one being formatted, one waiting to be written.
+constexpr std::size_t kSlotsPerMember = 2;
+// Records whose lists are fetched ahead of their formatting: enough to
+// cover a cache miss.
+constexpr std::size_t kAhead = 16;
 
-// The lines of one record, or of the part of them in one chunk (a record
-// with more lines than a chunk holds goes on in the next).
-struct piece {
-  const char* name;
-  std::size_t end;  // where its lines end in the chunk's text
-};
-
-struct chunk {
+struct slot {
   std::vector<char> text;
   std::size_t used = 0;
-  std::vector<piece> pieces;
-  bool last = false;  // the shard's last chunk
+  bool full = false;  // formatted and not yet written
 };
 
-// Formats the records of one read table in name order, a chunk at a time,
-// and releases each record's lists once they are formatted.
-class ShardFormatter {
+// Formats ranges of names, gathered from every shard, into slots.
+class RangeFormatter {
  public:
-  explicit ShardFormatter(ReadTable& table) : table_(table) {
-    kb_walk_first_str(table.index(), walk_);
-    kb_walk_first_str(table.index(), ahead_);
-    for (int k = 0; k < kAhead; ++k) step_ahead();
-  }
+  explicit RangeFormatter(const std::vector<std::unique_ptr<ReadTable>>& tables) : tables_(tables) {}
 
-  void fill(chunk& c) {
-    c.used = 0;
-    c.pieces.clear();
-    for (; kb_walk_valid(walk_); next_hit_ = 0, kb_walk_next_str(table_.index(), walk_), step_ahead()) {
-      elem& r = kb_walk_record(walk_);
-      std::string_view name;  // measured at the record's first line in this chunk
-      for (; next_hit_ < r.n_hits1; ++next_hit_) {
-        const hit& a = r.hits1[next_hit_];
+  // Formats the records whose names lie in [low, high) (null: unbounded),
+  // releasing their lists as it goes.
+  void format(const char* low, const char* high, slot& s) {
+    gather(low, high);
+    merge();
+    s.used = 0;
+    for (std::size_t k = 0; k < order_.size(); ++k) {
+      if (k + kAhead < order_.size()) fetch_lists(*order_[k + kAhead]);
+      elem& r = *order_[k];
+      const std::string_view name = r.name;
+      for (std::int32_t i = 0; i < r.n_hits1; ++i) {
+        const hit& a = r.hits1[i];
         const std::int32_t j = find_target(r.hits2, r.n_hits2, a.target);
         if (j < 0) continue;
-        if (c.used >= kChunkBytes) {
-          if (name.data() != nullptr) c.pieces.push_back({r.name, c.used});
-          return;
-        }
-        if (name.data() == nullptr) name = r.name;
         const std::size_t target_length = std::strlen(a.target);
         const std::size_t room = LineFormatter::room(name.size(), target_length);
-        if (c.text.size() < c.used + room) c.text.resize(std::max(2 * c.text.size(), c.used + room));
-        c.used = static_cast<std::size_t>(format_.line(c.text.data() + c.used, name, a, r.hits2[j], target_length) -
-                                          c.text.data());
+        if (s.text.size() < s.used + room) s.text.resize(std::max(2 * s.text.size(), s.used + room));
+        s.used = static_cast<std::size_t>(format_.line(s.text.data() + s.used, name, a, r.hits2[j], target_length) -
+                                          s.text.data());
       }
-      if (name.data() != nullptr) c.pieces.push_back({r.name, c.used});
-      free_elem(r, table_.memory());
+      // Lists carved from a shard's blocks go with its memory; the others
+      // are released here, where no other thread touches this record.
+      RecordMemory::release_unpooled(r.hits1, r.n_hits1);
+      RecordMemory::release_unpooled(r.hits2, r.n_hits2);
+      r.hits1 = r.hits2 = nullptr;
+      r.n_hits1 = r.n_hits2 = 0;
     }
-    c.last = true;
-    table_.lists_released();
   }
 
  private:
-  static constexpr int kAhead = 16;  // records whose lists are fetched ahead, as walk_ahead does
-
-  void step_ahead() {
-    if (!kb_walk_valid(ahead_)) return;
-    const elem& r = kb_walk_record(ahead_);
-    fetch_lists(r);
-    __builtin_prefetch(r.name);
-    kb_walk_next_str(table_.index(), ahead_);
+  // Each shard's records in the range, in name order, one run after another.
+  void gather(const char* low, const char* high) {
+    found_.clear();
+    runs_.clear();
+    for (const auto& table : tables_) {
+      runs_.push_back(found_.size());
+      const read_index* index = table->index();
+      // The range ends at the first record of the next one.
+      const elem* end = nullptr;
+      if (high != nullptr) {
+        kb_walk_seek_str(index, high, walk_);
+        if (kb_walk_valid(walk_)) end = &kb_walk_record(walk_);
+      }
+      if (low != nullptr) {
+        kb_walk_seek_str(index, low, walk_);
+      } else {
+        kb_walk_first_str(index, walk_);
+      }
+      for (; kb_walk_valid(walk_) && &kb_walk_record(walk_) != end; kb_walk_next_str(index, walk_)) {
+        elem& r = kb_walk_record(walk_);
+        __builtin_prefetch(r.name);  // the merge reads it
+        found_.push_back(&r);
+      }
+    }
+    runs_.push_back(found_.size());
   }
 
-  ReadTable& table_;
+  // The runs merged by name into order_.
+  void merge() {
+    order_.clear();
+    heads_.clear();
+    for (std::size_t k = 0; k + 1 < runs_.size(); ++k) {
+      if (runs_[k] < runs_[k + 1]) heads_.push_back({runs_[k], runs_[k + 1]});
+    }
+    const auto later = [this](const run& a, const run& b) { return std::strcmp(name_of(a), name_of(b)) > 0; };
+    std::make_heap(heads_.begin(), heads_.end(), later);
+    while (heads_.size() > 2) {
+      std::pop_heap(heads_.begin(), heads_.end(), later);
+      run& r = heads_.back();
+      order_.push_back(found_[r.next++]);
+      if (r.next < r.end) {
+        std::push_heap(heads_.begin(), heads_.end(), later);
+      } else {
+        heads_.pop_back();
+      }
+    }
+    // The last two runs by one comparison a record, as two shards always are.
+    if (heads_.size() == 2) {
+      run& a = heads_[0];
+      run& b = heads_[1];
+      while (a.next < a.end && b.next < b.end) order_.push_back(found_[std::strcmp(name_of(a), name_of(b)) < 0 ? a.next++ : b.next++]);
+    }
+    for (const run& r : heads_) order_.insert(order_.end(), found_.begin() + static_cast<std::ptrdiff_t>(r.next),
+                                              found_.begin() + static_cast<std::ptrdiff_t>(r.end));
+  }
+
+  struct run {
+    std::size_t next;
+    std::size_t end;
+  };
+  const char* name_of(const run& r) const { return found_[r.next]->name; }
+
+  const std::vector<std::unique_ptr<ReadTable>>& tables_;
   kb_walk walk_;
-  kb_walk ahead_;
-  std::int32_t next_hit_ = 0;  // the record's next mate-1 hit to look at
+  std::vector<elem*> found_;
+  std::vector<std::size_t> runs_;  // run k is found_[runs_[k] .. runs_[k + 1])
+  std::vector<run> heads_;
+  std::vector<elem*> order_;
   LineFormatter format_;
 };
 
-// The two chunks of a shard formatted by a member of its own, and whose
-// they are: the member's while not full, the caller's while full.
-struct shard_chunks {
-  std::mutex lock;
-  std::condition_variable changed;
-  chunk slots[2];
-  bool full[2] = {false, false};
-};
+// The first names of the ranges after the first, from the largest shard.
+std::vector<const char*> range_starts(const std::vector<std::unique_ptr<ReadTable>>& tables) {
+  std::size_t total = 0;
+  const read_index* largest = tables.front()->index();
+  for (const auto& t : tables) {
+    total += static_cast<std::size_t>(t->index()->total_records);
+    if (t->index()->total_records > largest->total_records) largest = t->index();
+  }
+  const std::size_t ranges = total / kRangeRecords;
+  if (ranges <= 1) return {};
+  const std::vector<const char*> names = kb_depth_names_str(largest, ranges);
+  std::vector<const char*> starts;
+  for (std::size_t k = 1; k < ranges; ++k) {
+    const char* name = names[k * names.size() / ranges];
+    if (starts.empty() || starts.back() != name) starts.push_back(name);
+  }
+  return starts;
+}
 
-// The caller's place in a shard's chunks.
-struct cursor {
-  chunk* c = nullptr;
-  int slot = 0;
-  std::size_t piece = 0;
-  std::size_t from = 0;  // where the piece's text starts
-};
-
-class Merge {
+class RangeReport {
  public:
-  Merge(std::vector<std::unique_ptr<ReadTable>>& tables, int shards)
-      : tables_(tables), shards_(static_cast<std::size_t>(shards)), cursors_(static_cast<std::size_t>(shards)) {}
+  RangeReport(const std::vector<std::unique_ptr<ReadTable>>& tables, int members)
+      : tables_(tables), starts_(range_starts(tables)), slots_(kSlotsPerMember * static_cast<std::size_t>(members)) {}
 
-  // A member's part: formats shard k (k >= 1) into its two chunks by turns.
-  void produce(int k) {
-    shard_chunks& s = shards_[static_cast<std::size_t>(k)];
-    ShardFormatter format(*tables_[static_cast<std::size_t>(k)]);
-    for (int slot = 0;; slot ^= 1) {
+  // A member's part (k >= 1): formats ranges while there are any.
+  void produce() {
+    RangeFormatter format(tables_);
+    for (;;) {
+      const std::size_t j = next_range_.fetch_add(1);
+      if (j >= ranges()) return;
       {
-        std::unique_lock<std::mutex> guard(s.lock);
-        s.changed.wait(guard, [&] { return !s.full[slot] || stopped_.load(); });
-        if (stopped_.load()) return;
+        std::unique_lock<std::mutex> guard(lock_);
+        freed_.wait(guard, [&] { return slot_free(j) || stopped_; });
+        if (stopped_) return;
       }
-      format.fill(s.slots[slot]);
-      const bool last = s.slots[slot].last;
-      {
-        std::lock_guard<std::mutex> guard(s.lock);
-        s.full[slot] = true;
-      }
-      s.changed.notify_all();
-      if (last) break;
+      fill(format, j);
     }
-    // The caller reads names in the table until it has written the last chunk.
-    std::unique_lock<std::mutex> guard(s.lock);
-    s.changed.wait(guard, [&] { return (!s.full[0] && !s.full[1]) || stopped_.load(); });
-    if (!stopped_.load()) tables_[static_cast<std::size_t>(k)].reset();
   }
 
-  // The caller's part: writes every shard's pieces in name order.
+  // The caller's part: formats ranges too, and writes them all in order.
   bool write(ReportWriter& out) {
-    ShardFormatter own(*tables_[0]);
-    own_ = &own;
-    std::vector<int>& heap = heap_;
-    const auto later = [this](int a, int b) {
-      return std::strcmp(current(a).name, current(b).name) > 0;
-    };
-    for (int k = 0; k < static_cast<int>(shards_.size()); ++k) {
-      if (k == 0) {
-        cursors_[0].c = &own_chunk_;
-        own.fill(own_chunk_);
-      } else {
-        take_full(k, 0);
+    RangeFormatter format(tables_);
+    for (;;) {
+      const std::size_t j = next_range_.fetch_add(1);
+      if (j >= ranges()) break;
+      while (!slot_free(j)) {
+        if (!write_next(out, true)) return false;
       }
-      if (next_piece(k)) heap.push_back(k);
-    }
-    std::make_heap(heap.begin(), heap.end(), later);
-    while (!heap.empty() && !out.failed()) {
-      std::pop_heap(heap.begin(), heap.end(), later);
-      const int k = heap.back();
-      cursor& at = cursors_[static_cast<std::size_t>(k)];
-      const piece& p = at.c->pieces[at.piece];
-      out.text(at.c->text.data() + at.from, p.end - at.from);
-      at.from = p.end;
-      ++at.piece;
-      if (next_piece(k)) {
-        std::push_heap(heap.begin(), heap.end(), later);
-      } else {
-        heap.pop_back();
+      fill(format, j);
+      while (written_ < j + 1) {
+        if (!write_next(out, false)) break;
       }
+      if (out.failed()) return stop();
     }
-    if (out.failed()) stop();
-    return !out.failed();
-  }
-
- private:
-  const piece& current(int k) const {
-    const cursor& at = cursors_[static_cast<std::size_t>(k)];
-    return at.c->pieces[at.piece];
-  }
-
-  // Waits until shard k's chunk `slot` is full, and reads it from its start.
-  void take_full(int k, int slot) {
-    shard_chunks& s = shards_[static_cast<std::size_t>(k)];
-    {
-      std::unique_lock<std::mutex> guard(s.lock);
-      s.changed.wait(guard, [&] { return s.full[slot]; });
-    }
-    cursors_[static_cast<std::size_t>(k)] = {&s.slots[slot], slot, 0, 0};
-  }
-
-  // Hands shard k's chunk back to its member.
-  void give_back(int k) {
-    shard_chunks& s = shards_[static_cast<std::size_t>(k)];
-    {
-      std::lock_guard<std::mutex> guard(s.lock);
-      s.full[cursors_[static_cast<std::size_t>(k)].slot] = false;
-    }
-    s.changed.notify_all();
-  }
-
-  // Moves shard k's cursor to a piece not yet written; false at the shard's end.
-  bool next_piece(int k) {
-    cursor& at = cursors_[static_cast<std::size_t>(k)];
-    while (at.piece == at.c->pieces.size()) {
-      const bool last = at.c->last;
-      if (k == 0) {
-        if (last) {
-          tables_[0].reset();
-          return false;
-        }
-        own_->fill(own_chunk_);
-        at.piece = 0;
-        at.from = 0;
-        continue;
-      }
-      give_back(k);
-      if (last) return false;
-      take_full(k, at.slot ^ 1);
+    while (written_ < ranges()) {
+      if (!write_next(out, true)) return false;
     }
     return true;
   }
 
-  void stop() {
-    for (shard_chunks& s : shards_) {
-      {
-        std::lock_guard<std::mutex> guard(s.lock);
-        stopped_.store(true);
-      }
-      s.changed.notify_all();
+ private:
+  std::size_t ranges() const { return starts_.size() + 1; }
+  slot& slot_of(std::size_t j) { return slots_[j % slots_.size()]; }
+  // Range j's slot is free once the range before it in that slot is written.
+  bool slot_free(std::size_t j) const { return j < written_ + slots_.size(); }
+
+  void fill(RangeFormatter& format, std::size_t j) {
+    slot& s = slot_of(j);
+    format.format(j == 0 ? nullptr : starts_[j - 1], j < starts_.size() ? starts_[j] : nullptr, s);
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      s.full = true;
     }
+    filled_.notify_all();
   }
 
-  std::vector<std::unique_ptr<ReadTable>>& tables_;
-  std::vector<shard_chunks> shards_;
-  std::vector<cursor> cursors_;
-  ShardFormatter* own_ = nullptr;
-  chunk own_chunk_;
-  // Shards with a piece to write, the smallest name first. A member, so
-  // that a run ended by SIGPIPE while writing leaves it reachable.
-  std::vector<int> heap_;
-  std::atomic<bool> stopped_{false};
+  // Writes the next range, waiting for it if `wait`; false if it was not
+  // ready (without waiting) or the writing failed.
+  bool write_next(ReportWriter& out, bool wait) {
+    slot& s = slot_of(written_);
+    {
+      std::unique_lock<std::mutex> guard(lock_);
+      if (!s.full && !wait) return false;
+      filled_.wait(guard, [&] { return s.full; });
+    }
+    out.text(s.text.data(), s.used);
+    if (out.failed()) return stop();
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      s.full = false;
+      ++written_;
+    }
+    freed_.notify_all();
+    return true;
+  }
+
+  bool stop() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      stopped_ = true;
+    }
+    freed_.notify_all();
+    return false;
+  }
+
+  const std::vector<std::unique_ptr<ReadTable>>& tables_;
+  const std::vector<const char*> starts_;
+  std::vector<slot> slots_;
+  std::atomic<std::size_t> next_range_{0};
+  std::mutex lock_;
+  std::condition_variable filled_;  // the caller waits for a slot's text
+  std::condition_variable freed_;   // members wait for a slot
+  std::size_t written_ = 0;         // ranges written; the caller's, read under lock_
+  bool stopped_ = false;
 };
 
 }  // namespace
 
 bool report_shards(std::vector<std::unique_ptr<ReadTable>>& tables, WorkCrew& crew, ReportWriter& out) {
-  Merge merge(tables, crew.size());
   bool written = false;
+  {
+    RangeReport report(tables, crew.size());
+    crew.run([&](int k) {
+      if (k == 0) {
+        written = report.write(out);
+      } else {
+        report.produce();
+      }
+    });
+  }
+  if (!written) return false;
+  out.flush();
+  // Every list is released or lies in its shard's blocks: each table goes
+  // without a walk, on a thread of its own.
   crew.run([&](int k) {
-    if (k == 0) {
-      written = merge.write(out);
-    } else {
-      merge.produce(k);
-    }
+    tables[static_cast<std::size_t>(k)]->lists_released();
+    tables[static_cast<std::size_t>(k)].reset();
   });
-  if (written) out.flush();
-  return written && !out.failed();
+  return !out.failed();
 }
 
 }  // namespace pairhits

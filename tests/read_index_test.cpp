@@ -256,6 +256,53 @@ TEST(ReadIndex, BatchLookupAnswersAsSingleLookups) {
   EXPECT_EQ(found[1], nullptr);
 }
 
+TEST(ReadIndex, SeekStartsAtTheFirstNameNotBelow) {
+  // Every stored name, every gap between two, and both ends, in trees of
+  // one node up to several levels.
+  for (int budget : {132, 512}) for (int n : {0, 7, 3000}) {
+    Tree tree(budget);
+    std::vector<std::string> sorted;
+    for (int i = 0; i < n; ++i) {
+      ASSERT_TRUE(tree.insert(key(2 * i)));
+      sorted.push_back(key(2 * i));
+    }
+    for (int probe = -1; probe <= 2 * n; ++probe) {
+      const std::string name = probe < 0 ? "" : key(probe);
+      const auto at = std::lower_bound(sorted.begin(), sorted.end(), name);
+      kb_walk w;
+      kb_walk_seek_str(tree.get(), name.c_str(), w);
+      // The walk from there gives the rest, in order (a few suffice).
+      for (auto next = at; next != sorted.end() && next - at < 30; ++next) {
+        ASSERT_TRUE(kb_walk_valid(w)) << "budget " << budget << ", probe " << name;
+        ASSERT_EQ(kb_walk_record(w).name, *next) << "budget " << budget << ", probe " << name;
+        kb_walk_next_str(tree.get(), w);
+      }
+      if (sorted.end() - at <= 30) {
+        ASSERT_FALSE(kb_walk_valid(w)) << "budget " << budget << ", probe " << name;
+      }
+    }
+  }
+}
+
+TEST(ReadIndex, DepthNamesAscendAndAreStoredNames) {
+  Tree tree(132);
+  std::vector<int> order(5000);
+  for (int i = 0; i < 5000; ++i) order[static_cast<std::size_t>(i)] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(7));
+  for (int i : order) ASSERT_TRUE(tree.insert(key(i)));
+  for (std::size_t wanted : {1, 10, 200, 5000, 100000}) {
+    const std::vector<const char*> names = kb_depth_names_str(tree.get(), wanted);
+    // Fewer only at the leaves, which hold most names.
+    EXPECT_GE(names.size(), std::min<std::size_t>(wanted, 2500)) << wanted;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      ASSERT_NE(tree.find(names[k]), nullptr);
+      if (k > 0) {
+        ASSERT_LT(std::strcmp(names[k - 1], names[k]), 0) << wanted;
+      }
+    }
+  }
+}
+
 TEST(ReadIndex, FailedAllocationLeavesTreeSoundAndUnchanged) {
   // Make each allocation fail in turn during a run of inserts: the failing
   // insert reports false, nothing is half-done, and later inserts work.

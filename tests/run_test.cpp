@@ -335,6 +335,27 @@ TEST(Run, AgreesWithPlainModelAcrossReadBuffers) {
   }
 }
 
+TEST(Run, ManyReadsAgreeWithPlainModel) {
+  // Enough reads that the threaded report cuts the names into many ranges:
+  // names of many lengths sharing prefixes, lines in random order.
+  std::mt19937 random(41);
+  std::vector<std::string> lines;
+  for (int i = 0; i < 30000; ++i) {
+    const std::string read = "A0:" + std::to_string(random() % 7) + ":" + std::to_string(i * 7919 % 100003);
+    for (int k = 0; k < 3; ++k) {
+      lines.push_back(hit_line(read + (random() % 2 ? "/1" : "/2"), std::to_string(k), std::to_string(i % 13),
+                               "t" + std::to_string(random() % 3)));
+    }
+  }
+  std::shuffle(lines.begin(), lines.end(), random);
+  std::string table;
+  for (const std::string& l : lines) table += l;
+  const std::string expected = model(table);
+  for (const int threads : kThreadCounts) {
+    ASSERT_EQ(run(table, threads).out, expected) << threads << " threads";
+  }
+}
+
 TEST(Run, AllocationFailureGivesNoReport) {
   std::mt19937 random(99);
   const std::string table = random_table(random, 3000);
