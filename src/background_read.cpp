@@ -21,7 +21,22 @@ bool BackgroundRead::start(char* buffer) {
   return start_quiet_thread(thread_, [this] { run(); });
 }
 
+void BackgroundRead::start_on_request(char* buffer) {
+  on_request_ = true;
+  give(buffer);
+}
+
+void BackgroundRead::read_now() {
+  if (!on_request_ || !wanted_) return;
+  wanted_ = false;
+  result_ = source_.read(buffer_ + at_, room_);
+}
+
 long BackgroundRead::take() {
+  if (on_request_) {
+    read_now();
+    return result_;
+  }
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return done_; });
   done_ = false;
@@ -29,6 +44,11 @@ long BackgroundRead::take() {
 }
 
 void BackgroundRead::give(char* buffer) {
+  if (on_request_) {
+    buffer_ = buffer;
+    wanted_ = true;
+    return;
+  }
   {
     std::lock_guard lock(mutex_);
     buffer_ = buffer;

@@ -1,7 +1,10 @@
-// Reading a table on a thread of its own, one read before the line reader:
-// the copy out of the page cache, or the decompression, then overlaps the
-// work on the lines read before. The reader hands over a buffer, gets it
-// back full, and meanwhile works in the other one.
+// Reading a table one read before the line reader: the copy out of the page
+// cache, or the decompression, then overlaps the work on the lines read
+// before. The reader hands over a buffer, gets it back full, and meanwhile
+// works in the other one. The reads are made on a thread of their own, or,
+// on request, by whichever thread asks for them (read_now) or else by the
+// reader when it takes the buffer back: threads that share the lines'
+// work can then read while one of them would otherwise wait.
 #pragma once
 
 #include <condition_variable>
@@ -25,6 +28,11 @@ class BackgroundRead {
   // Starts the thread and a first read into `buffer`; false if there is no
   // thread to be had (the caller then reads for itself).
   bool start(char* buffer);
+  // Asks for a first read into `buffer`, made on request.
+  void start_on_request(char* buffer);
+  // Makes the read asked for now, if reads are made on request and it is
+  // not made yet. Not at the same time as take() or give().
+  void read_now();
 
   // Waits for the read in flight and returns its result (bytes, 0 at the
   // end, -1 on an error, which the source describes); the buffer is the
@@ -46,6 +54,7 @@ class BackgroundRead {
   bool wanted_ = false;  // a read was asked for and has not been made
   bool done_ = false;    // a read was made and not taken
   bool stopping_ = false;
+  bool on_request_ = false;
   long result_ = 0;
   std::thread thread_;
 };

@@ -69,7 +69,7 @@ class OneTable {
     load_status status = load_status::ok;
     for (std::size_t i = 0; i < count && status == load_status::ok; ++i) {
       TableSource source(tables[i].fd, &progress);
-      LineReader reader(source, read_bytes, read_bytes, true);
+      LineReader reader(source, read_bytes, read_bytes, read_ahead::on_thread);
       status = reader.ok() ? loader.run(reader, stats, static_cast<int>(i), formats[i]) : load_status::alloc_failed;
     }
     progress.finish();

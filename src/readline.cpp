@@ -21,20 +21,20 @@ constexpr std::size_t kMaxHeadRoom = 64 << 10;
 }  // namespace
 
 // The buffer holds the data, a zero byte and kReadAhead more bytes.
-LineReader::LineReader(TableSource& source, std::size_t capacity, std::size_t max_read, bool background_reads)
+LineReader::LineReader(TableSource& source, std::size_t capacity, std::size_t max_read, read_ahead ahead)
     : own_(std::string_view()), source_(&source), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
       capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {
-  if (background_reads) start_background_reads();
+  start_reading_ahead(ahead);
 }
 
 LineReader::LineReader(int fd, std::size_t capacity, std::size_t max_read)
     : own_(fd), source_(&own_), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
       capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {}
 
-LineReader::LineReader(std::string_view text, std::size_t capacity, std::size_t max_read, bool background_reads)
+LineReader::LineReader(std::string_view text, std::size_t capacity, std::size_t max_read, read_ahead ahead)
     : own_(text), source_(&own_), buf_(static_cast<char*>(mem_alloc(usable(capacity) + 1 + kReadAhead))),
       capacity_(usable(capacity)), max_read_(std::max<std::size_t>(max_read, 1)) {
-  if (background_reads) start_background_reads();
+  start_reading_ahead(ahead);
 }
 
 LineReader::~LineReader() {
@@ -44,19 +44,25 @@ LineReader::~LineReader() {
 }
 
 // Without a spare buffer or a thread the reader reads for itself, as it
-// would without being asked for background reads.
-void LineReader::start_background_reads() {
-  if (buf_ == nullptr) return;
+// would without being asked to read ahead.
+void LineReader::start_reading_ahead(read_ahead ahead) {
+  if (ahead == read_ahead::none || buf_ == nullptr) return;
   spare_ = static_cast<char*>(mem_alloc(capacity_ + 1 + kReadAhead));
   if (spare_ == nullptr) return;
   spare_capacity_ = capacity_;
   head_room_ = std::min(capacity_ / 8, kMaxHeadRoom);
   background_ = std::make_unique<BackgroundRead>(*source_, head_room_, std::min(capacity_ - head_room_, max_read_));
-  if (!background_->start(spare_)) {
+  if (ahead == read_ahead::on_request) {
+    background_->start_on_request(spare_);
+  } else if (!background_->start(spare_)) {
     background_.reset();
     mem_free(spare_);
     spare_ = nullptr;
   }
+}
+
+void LineReader::read_ahead_now() {
+  if (background_ != nullptr && failed_ == read_result::line && !eof_) background_->read_now();
 }
 
 std::size_t LineReader::next_of(char byte, Search& search) {

@@ -7,9 +7,9 @@
 // ordinary bytes: they neither end a line nor hide one.
 //
 // The reader fills one growing buffer with large reads and hands out lines in
-// place, so reading costs no allocation per line. Asked for background
-// reads, it has a second buffer filled on a thread of its own while it hands
-// out the lines of the first (background_read.h).
+// place, so reading costs no allocation per line. Asked to read ahead, it
+// has a second buffer filled, on a thread of its own or on request, while
+// it hands out the lines of the first (background_read.h).
 #pragma once
 
 #include <cstddef>
@@ -31,6 +31,13 @@ enum class read_result {
   pending,         // the next line needs a read, and reading was not allowed
 };
 
+// Whether and how the reader reads ahead into a second buffer.
+enum class read_ahead {
+  none,        // it reads when it needs the bytes
+  on_thread,   // a thread of its own reads the next bytes meanwhile
+  on_request,  // read_ahead_now() reads them, on whatever thread calls it
+};
+
 class LineReader {
  public:
   static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 20;
@@ -40,15 +47,15 @@ class LineReader {
 
   // Reads a table's bytes, `max_read` at most per read (tests put read
   // boundaries anywhere this way), from a source the caller keeps owning,
-  // reading on another thread if `background_reads`.
+  // reading ahead as `ahead` says.
   explicit LineReader(TableSource& source, std::size_t capacity = kDefaultCapacity,
-                      std::size_t max_read = kDefaultCapacity, bool background_reads = false);
+                      std::size_t max_read = kDefaultCapacity, read_ahead ahead = read_ahead::none);
   // The same from an open file descriptor, which the caller keeps owning.
   explicit LineReader(int fd, std::size_t capacity = kDefaultCapacity,
                       std::size_t max_read = kDefaultCapacity);
   // The same from memory.
   explicit LineReader(std::string_view text, std::size_t capacity = kDefaultCapacity,
-                      std::size_t max_read = kDefaultCapacity, bool background_reads = false);
+                      std::size_t max_read = kDefaultCapacity, read_ahead ahead = read_ahead::none);
   ~LineReader();
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
@@ -72,6 +79,11 @@ class LineReader {
   // input's last line has no line end.
   read_result read_lines(padded_view& lines);
 
+  // Reads the next bytes into the second buffer now, when reading ahead on
+  // request and they are not read yet. Any thread may call it, but not
+  // while another call on the reader runs; the lines handed out stay valid.
+  void read_ahead_now();
+
   // Why a read failed: the system's error number (0 for bad compressed
   // data), and a text for messages.
   int error_number() const { return source_->error_number(); }
@@ -87,7 +99,7 @@ class LineReader {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   std::size_t next_of(char byte, Search& search);
-  void start_background_reads();
+  void start_reading_ahead(read_ahead ahead);
   void move_searches(std::size_t start);
   void move_to_front();
   bool make_room(std::size_t bytes);

@@ -1,5 +1,6 @@
 #include "sharded_load.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "hashing.h"
@@ -195,7 +196,7 @@ void ShardedLoad::add_counts(load_stats& stats, unsigned long long& line_number,
   }
 }
 
-bool ShardedLoad::take_batch(load_stats& stats, unsigned long long& line_number, int table,
+bool ShardedLoad::take_batch(LineReader& reader, load_stats& stats, unsigned long long& line_number, int table,
                              const line_format& format) {
   const std::size_t members = stretches_.size();
   const std::size_t total = lines_.size() > 0 ? lines_.size() : single_.size();
@@ -219,10 +220,14 @@ bool ShardedLoad::take_batch(load_stats& stats, unsigned long long& line_number,
     s.before_mark = 0;
   }
   std::vector<char> filed(members, 0);  // each member's own flag
+  std::atomic<bool> read_taken{false};
   crew_.run([&](int k) {
     scan_stretch(*stretches_[static_cast<std::size_t>(k)], format);
     crew_.sync();
     filed[static_cast<std::size_t>(k)] = file_shard(k, format);
+    // The first member done reads the next bytes (if the reader reads
+    // ahead on request) while the others file: nobody else uses the reader.
+    if (!read_taken.exchange(true)) reader.read_ahead_now();
   });
   add_counts(stats, line_number, table);
   for (char f : filed) {
@@ -253,7 +258,7 @@ load_status ShardedLoad::run(LineReader& reader, load_stats& stats, int table, c
       }
     }
     if (r == read_result::line) {
-      if (!take_batch(stats, line_number, table, format)) return load_status::alloc_failed;
+      if (!take_batch(reader, stats, line_number, table, format)) return load_status::alloc_failed;
       r = after;
     }
     switch (r) {

@@ -17,7 +17,9 @@
 // passes from member to member is the scan's few bytes a line: on two cores,
 // data written by one member and read by another costs more than the work.
 // The buffer is only read in both steps (names are filed from copies of a
-// member's own), and the reader reads again only after step 2. The counts
+// member's own). The next bytes go into the reader's other buffer: from a
+// plain file, the first member done with step 2 reads them while the
+// others still file, so that a read costs no core a member needs. The counts
 // behind the messages are kept per stretch and added up in stretch order,
 // which gives the counts of one loader reading line by line.
 #pragma once
@@ -49,7 +51,8 @@ class ShardedLoad {
   void scan_stretch(stretch& s, const line_format& format);
   bool file_shard(int k, const line_format& format);
   void add_counts(load_stats& stats, unsigned long long& line_number, int table);
-  bool take_batch(load_stats& stats, unsigned long long& line_number, int table, const line_format& format);
+  bool take_batch(LineReader& reader, load_stats& stats, unsigned long long& line_number, int table,
+                  const line_format& format);
   padded_view line_of(std::size_t start, std::size_t size) const;
 
   WorkCrew& crew_;

@@ -7,12 +7,6 @@
 
 namespace pairhits {
 
-namespace {
-// The crew meets twice for each batch the reader hands out; larger batches
-// than one thread reads make those meetings rarer.
-constexpr std::size_t kBatchScale = 1;
-}  // namespace
-
 ThreadedTables::ThreadedTables(int threads) : crew_(threads) {
   for (int k = 0; k < crew_.size(); ++k) tables_.push_back(std::make_unique<ReadTable>(&populator_));
 }
@@ -32,7 +26,15 @@ load_status ThreadedTables::load(const table_input* tables, const line_format* f
   load_status status = load_status::ok;
   for (std::size_t i = 0; i < count && status == load_status::ok; ++i) {
     TableSource source(tables[i].fd, &progress);
-    LineReader reader(source, read_bytes * kBatchScale, read_bytes * kBatchScale, true);
+    // A plain file's next bytes are a copy out of the page cache: the member
+    // done first with a batch makes it, rather than a thread of its own that
+    // would take a core from a member. A pipe is drained, and compressed
+    // data decoded, on a thread of their own, which overlaps with the work.
+    unsigned long long bytes = 0;
+    bool compressed = true;
+    const read_ahead ahead =
+        regular_table_size(tables[i].fd, bytes, compressed) && !compressed ? read_ahead::on_request : read_ahead::on_thread;
+    LineReader reader(source, read_bytes, read_bytes, ahead);
     status = reader.ok() ? load.run(reader, stats, static_cast<int>(i), formats[i]) : load_status::alloc_failed;
   }
   progress.finish();

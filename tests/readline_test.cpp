@@ -30,8 +30,8 @@ const shape kShapes[] = {{1, 1},       {2, 1},       {3, 2},    {7, 3},   {16, 1
 
 // With `many`, lines are taken many at a time where the reader can give
 // them so, and one by one where it cannot.
-std::vector<std::string> read_all(const std::string& text, shape s, bool background, bool many = false) {
-  LineReader reader(std::string_view(text), s.capacity, s.max_read, background);
+std::vector<std::string> read_all(const std::string& text, shape s, read_ahead ahead, bool many = false) {
+  LineReader reader(std::string_view(text), s.capacity, s.max_read, ahead);
   std::vector<std::string> lines;
   padded_view line;
   read_result r;
@@ -39,6 +39,7 @@ std::vector<std::string> read_all(const std::string& text, shape s, bool backgro
     if (many) {
       r = reader.read_lines(line);
       if (r != read_result::line) break;
+      reader.read_ahead_now();  // the lines handed out must stay as they are
       std::string_view rest = line.text();
       EXPECT_EQ(rest.find('\r'), std::string_view::npos);
       EXPECT_TRUE(rest.empty() || rest.back() == '\n');
@@ -48,6 +49,7 @@ std::vector<std::string> read_all(const std::string& text, shape s, bool backgro
       if (line.size() > 0) continue;
     }
     if ((r = reader.readline(line)) != read_result::line) break;
+    reader.read_ahead_now();
     EXPECT_EQ(line.data()[line.size()], '\0') << "a line is followed by a zero byte";
     lines.emplace_back(line.text());
   }
@@ -55,11 +57,11 @@ std::vector<std::string> read_all(const std::string& text, shape s, bool backgro
   return lines;
 }
 
-// Every shape, read by the reader itself and on a background thread.
-std::vector<std::pair<shape, bool>> shapes_and_modes() {
-  std::vector<std::pair<shape, bool>> all;
-  for (bool background : {false, true}) {
-    for (shape s : kShapes) all.emplace_back(s, background);
+// Every shape, read by the reader itself, on a thread of its own and on request.
+std::vector<std::pair<shape, read_ahead>> shapes_and_modes() {
+  std::vector<std::pair<shape, read_ahead>> all;
+  for (read_ahead ahead : {read_ahead::none, read_ahead::on_thread, read_ahead::on_request}) {
+    for (shape s : kShapes) all.emplace_back(s, ahead);
   }
   return all;
 }
@@ -68,10 +70,11 @@ std::vector<std::pair<shape, bool>> shapes_and_modes() {
 // hand-over between threads: tiny reads are made in the background only in
 // the tests with short tables.
 std::vector<std::string> read_all(const std::string& text, shape s) {
-  std::vector<std::string> lines = read_all(text, s, false);
-  EXPECT_EQ(read_all(text, s, false, true), lines) << "many lines at a time";
+  std::vector<std::string> lines = read_all(text, s, read_ahead::none);
+  EXPECT_EQ(read_all(text, s, read_ahead::none, true), lines) << "many lines at a time";
+  EXPECT_EQ(read_all(text, s, read_ahead::on_request, true), lines) << "reads ahead on request";
   if (s.max_read >= 1000) {
-    EXPECT_EQ(read_all(text, s, true), lines) << "background reads";
+    EXPECT_EQ(read_all(text, s, read_ahead::on_thread), lines) << "background reads";
   }
   return lines;
 }
@@ -175,8 +178,8 @@ TEST(LineReader, HoldsLinesUntilAllowedToRead) {
   // With reading forbidden, the reader hands out what it holds, then says
   // pending without losing anything; earlier lines stay intact meanwhile.
   const std::string text = "one\ntwo\r\nthree\rfour";
-  for (const auto& [s, background] : shapes_and_modes()) {
-    LineReader reader(std::string_view(text), s.capacity, s.max_read, background);
+  for (const auto& [s, ahead] : shapes_and_modes()) {
+    LineReader reader(std::string_view(text), s.capacity, s.max_read, ahead);
     std::vector<std::pair<char*, std::size_t>> held;
     std::vector<std::string> copies;
     std::vector<std::string> lines;
@@ -184,6 +187,7 @@ TEST(LineReader, HoldsLinesUntilAllowedToRead) {
     for (;;) {
       read_result r = reader.readline(line, held.empty());
       if (r == read_result::pending) {
+        reader.read_ahead_now();  // must leave the held lines alone
         for (std::size_t k = 0; k < held.size(); ++k) {
           ASSERT_EQ(std::string(held[k].first, held[k].second), copies[k]);
         }
@@ -197,7 +201,7 @@ TEST(LineReader, HoldsLinesUntilAllowedToRead) {
       lines.emplace_back(line.text());
     }
     EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "four"}))
-        << "capacity " << s.capacity << " read " << s.max_read << (background ? " background" : "");
+        << "capacity " << s.capacity << " read " << s.max_read << " read ahead " << static_cast<int>(ahead);
   }
 }
 
@@ -226,7 +230,7 @@ TEST(LineReader, ReportsReadErrors) {
   EXPECT_EQ(reader.error_number(), EISDIR);
   // Read in the background, the error comes the same way, and again when asked again.
   TableSource source(fd);
-  LineReader background(source, 4096, 4096, true);
+  LineReader background(source, 4096, 4096, read_ahead::on_thread);
   EXPECT_EQ(background.readline(line), read_result::read_error);
   EXPECT_EQ(background.readline(line), read_result::read_error);
   EXPECT_EQ(background.error_number(), EISDIR);

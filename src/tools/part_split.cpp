@@ -191,7 +191,7 @@ int split_tables(const table_input* tables, const line_format* formats, std::siz
   load_status status = load_status::ok;
   for (std::size_t i = 0; i < count && status == load_status::ok; ++i) {
     TableSource source(tables[i].fd);
-    LineReader reader(source, LineReader::kBackgroundCapacity, LineReader::kBackgroundCapacity, true);
+    LineReader reader(source, LineReader::kBackgroundCapacity, LineReader::kBackgroundCapacity, read_ahead::on_thread);
     s.format = &formats[i];
     status = reader.ok() ? split_one(reader, static_cast<int>(i), s, stop) : load_status::alloc_failed;
   }
