@@ -49,24 +49,28 @@ void count_complete(const hit_fields& fields, std::int32_t mate, padded_view lin
   if (stats.default_columns) stats.default_columns = has_default_outfmt6_shape(line, fields);
 }
 
+load_status load_end(read_result r, const LineReader& reader, load_stats& stats) {
+  switch (r) {
+    case read_result::read_error:
+      stats.read_error = reader.error_text();
+      return load_status::read_failed;
+    case read_result::realloc_failed:
+      return load_status::realloc_failed;
+    default:
+      return load_status::ok;
+  }
+}
+
 load_status Loader::run(LineReader& reader, load_stats& stats, int table, const line_format& format) {
   const bool default_format = format.is_default();
   unsigned long long line_number = 0;
   for (;;) {
     padded_view line;
-    switch (reader.readline(line, batch_size_ == 0)) {
-      case read_result::line:
-        break;
-      case read_result::pending:
-        if (!file_batch()) return load_status::alloc_failed;
-        continue;
-      case read_result::end:
-        return file_batch() ? load_status::ok : load_status::alloc_failed;
-      case read_result::read_error:
-        stats.read_error = reader.error_text();
-        return load_status::read_failed;
-      case read_result::realloc_failed:
-        return load_status::realloc_failed;
+    const read_result r = reader.readline(line, batch_size_ == 0);
+    if (r != read_result::line) {
+      if ((r == read_result::pending || r == read_result::end) && !file_batch()) return load_status::alloc_failed;
+      if (r == read_result::pending) continue;
+      return load_end(r, reader, stats);
     }
     ++line_number;
     hit_fields fields;

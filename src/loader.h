@@ -37,6 +37,10 @@ void count_incomplete(padded_view line, unsigned long long line_number, int tabl
 // Counts a complete line, whose fields and mate are given, in `stats`.
 void count_complete(const hit_fields& fields, std::int32_t mate, padded_view line, load_stats& stats);
 
+// How a load ends on a read result other than a line: ok at the end, or the
+// failure, a read error's text kept in `stats`.
+load_status load_end(read_result r, const LineReader& reader, load_stats& stats);
+
 class Loader {
  public:
   explicit Loader(ReadTable& table) : table_(table), index_(table.index()) {}

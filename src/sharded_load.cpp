@@ -261,18 +261,7 @@ load_status ShardedLoad::run(LineReader& reader, load_stats& stats, int table, c
       if (!take_batch(reader, stats, line_number, table, format)) return load_status::alloc_failed;
       r = after;
     }
-    switch (r) {
-      case read_result::line:
-      case read_result::pending:
-        continue;
-      case read_result::end:
-        return load_status::ok;
-      case read_result::read_error:
-        stats.read_error = reader.error_text();
-        return load_status::read_failed;
-      case read_result::realloc_failed:
-        return load_status::realloc_failed;
-    }
+    if (r != read_result::line && r != read_result::pending) return load_end(r, reader, stats);
   }
 }
 

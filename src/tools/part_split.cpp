@@ -96,19 +96,6 @@ bool check_one(padded_view line, hit_fields& fields, splitter_state& s) {
 // Whether lines are checked one by one (check_one) rather than scanned many at once.
 bool one_by_one(const splitter_state& s) { return s.stats.counts.default_columns || !s.format->is_default(); }
 
-// The load status for a read result other than a line.
-load_status read_status(read_result r, const LineReader& reader, splitter_state& s) {
-  switch (r) {
-    case read_result::end:
-      return load_status::ok;
-    case read_result::read_error:
-      s.stats.counts.read_error = reader.error_text();
-      return load_status::read_failed;
-    default:
-      return load_status::realloc_failed;
-  }
-}
-
 // Checks and puts the lines of `lines` (LF ends only): one by one while the
 // default-columns check runs or under a chosen format, else many at a time.
 load_status take_lines(padded_view lines, unsigned long long& line_number, int table, splitter_state& s) {
@@ -148,7 +135,7 @@ load_status split_one(LineReader& reader, int table, splitter_state& s, const vo
   for (;;) {
     padded_view lines;
     read_result r = reader.read_lines(lines);
-    if (r != read_result::line) return read_status(r, reader, s);
+    if (r != read_result::line) return load_end(r, reader, s.stats.counts);
     load_status status = load_status::ok;
     if (lines.size() > 0) {
       status = take_lines(lines, line_number, table, s);
@@ -156,7 +143,7 @@ load_status split_one(LineReader& reader, int table, splitter_state& s, const vo
       // A line with a CR end, or the last one without an end.
       padded_view line;
       r = reader.readline(line);
-      if (r != read_result::line) return read_status(r, reader, s);
+      if (r != read_result::line) return load_end(r, reader, s.stats.counts);
       hit_fields fields;
       const bool complete = check_one(line, fields, s);
       status = take_line(line, complete, fields, ++line_number, table, s);
