@@ -15,6 +15,20 @@
 
 namespace pairhits {
 
+namespace {
+// Where the value starts in an argument that holds a valued option and its
+// value, as getopt reads them: "--name=value" (at the '=') or "-xvalue";
+// 0 for any other argument.
+std::size_t attached_value(std::string_view arg, const std::vector<std::string_view>& valued) {
+  const auto is_valued = [&](std::string_view name) { return std::find(valued.begin(), valued.end(), name) != valued.end(); };
+  if (arg.starts_with("--")) {
+    const std::size_t eq = arg.find('=');
+    return eq != std::string_view::npos && is_valued(arg.substr(0, eq)) ? eq : 0;
+  }
+  return arg.size() > 2 && is_valued(arg.substr(0, 2)) ? 2 : 0;
+}
+}  // namespace
+
 command_line parse_command_line(int argc, const char* const* argv, const std::vector<std::string_view>& valued) {
   command_line c;
   bool options = true;
@@ -35,6 +49,8 @@ command_line parse_command_line(int argc, const char* const* argv, const std::ve
     } else if (arg == "-V" || arg == "--version") {
       c.what = command_line::action::version;
       return c;
+    } else if (const std::size_t at = attached_value(arg, valued); at > 0) {
+      c.values.emplace_back(arg.substr(0, at), argv[i] + at + (arg[at] == '=' ? 1 : 0));
     } else if (std::find(valued.begin(), valued.end(), arg) == valued.end()) {
       return fault(command_line::action::bad_option);
     } else if (i + 1 >= argc || argv[i + 1] == nullptr) {

@@ -40,25 +40,36 @@ TEST(CommandLine, OptionsTablesAndFaults) {
     command_line::action what;
     std::vector<std::string> paths;
     std::string bad;
+    std::vector<std::string> values;  // option=value
   };
   using a = command_line::action;
   const std::vector<row> rows = {
-      {{"p", "t1", "-", "t2"}, a::run, {"t1", "-", "t2"}, ""},
-      {{"p", "--", "-h", "--x"}, a::run, {"-h", "--x"}, ""},
-      {{"p", "t", "-n", "3", "u"}, a::run, {"t", "u"}, ""},
-      {{"p", "t", "--help", "--bogus"}, a::help, {"t"}, ""},  // the first of help, version or a fault decides
-      {{"p", "-V"}, a::version, {}, ""},
-      {{"p", "--bogus", "-h"}, a::bad_option, {}, "--bogus"},
-      {{"p", "t", "-n"}, a::missing_value, {"t"}, "-n"},
-      {{"p", "-x"}, a::bad_option, {}, "-x"},
+      {{"p", "t1", "-", "t2"}, a::run, {"t1", "-", "t2"}, "", {}},
+      {{"p", "--", "-h", "--x", "-n5"}, a::run, {"-h", "--x", "-n5"}, "", {}},
+      {{"p", "t", "-n", "3", "u"}, a::run, {"t", "u"}, "", {"-n=3"}},
+      // A value attached, as getopt takes it: -n5, --num=5, and an empty one.
+      {{"p", "-n5", "--num=6", "--num=", "-n", "-n"}, a::run, {}, "", {"-n=5", "--num=6", "--num=", "-n=-n"}},
+      {{"p", "t", "--help", "--bogus"}, a::help, {"t"}, "", {}},  // the first of help, version or a fault decides
+      {{"p", "-V"}, a::version, {}, "", {}},
+      {{"p", "--bogus", "-h"}, a::bad_option, {}, "--bogus", {}},
+      {{"p", "t", "-n"}, a::missing_value, {"t"}, "-n", {}},
+      {{"p", "-x"}, a::bad_option, {}, "-x", {}},
+      {{"p", "-x5"}, a::bad_option, {}, "-x5", {}},
+      {{"p", "--numb=5"}, a::bad_option, {}, "--numb=5", {}},
+      {{"p", "--help=5"}, a::bad_option, {}, "--help=5", {}},
   };
   for (const row& r : rows) {
     std::vector<const char*> argv;
     for (const std::string& s : r.args) argv.push_back(s.c_str());
-    const command_line c = parse_command_line(static_cast<int>(argv.size()), argv.data(), {"-n"});
+    const command_line c = parse_command_line(static_cast<int>(argv.size()), argv.data(), {"-n", "--num"});
     EXPECT_EQ(c.what, r.what) << r.args[1];
     EXPECT_EQ(std::vector<std::string>(c.paths.begin(), c.paths.end()), r.paths) << r.args[1];
     EXPECT_EQ(c.bad_option == nullptr ? "" : c.bad_option, r.bad) << r.args[1];
+    std::vector<std::string> values;
+    for (const auto& [option, value] : c.values) values.push_back(std::string(option) + "=" + value);
+    if (r.what == a::run) {
+      EXPECT_EQ(values, r.values) << r.args[1];
+    }
   }
   const std::vector<std::pair<std::string, int>> counts = {
       {"1", 1}, {"4096", 4096}, {"0", 0}, {"00", 0}, {"4097", 0}, {"+5", 0}, {"", 0}, {"5x", 0}, {"99999999999999999999", 0}};
