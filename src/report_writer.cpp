@@ -105,6 +105,7 @@ void ReportWriter::line(std::string_view name, const hit& a, const hit& b) {
 }
 
 void ReportWriter::text(const char* s, std::size_t n) {
+  if (n == 0) return;  // an empty text may have no bytes at all (a null pointer)
   if (n > kCapacity - used_) flush();
   if (n > kCapacity) {
     direct(s, n);
