@@ -84,14 +84,11 @@ class OneTable {
       __builtin_prefetch(r.name);
     };
     const bool written = walk_ahead(table_.index(), touch, [&](elem& r) {
-      // Targets are distinct within a list: each of mate 1's has one partner at most.
       std::string_view name;  // measured at the first pair (no data until then)
-      for (std::int32_t i = 0; i < r.n_hits1; ++i) {
-        const std::int32_t j = find_target(r.hits2, r.n_hits2, r.hits1[i].target);
-        if (j < 0) continue;
+      for_each_pair(r, [&](const hit& a, const hit& b) {
         if (name.data() == nullptr) name = r.name;
-        out.line(name, r.hits1[i], r.hits2[j]);
-      }
+        out.line(name, a, b);
+      });
       free_elem(r, table_.memory());
       return !out.failed();
     });

@@ -20,7 +20,9 @@ namespace {
 // value, as getopt reads them: "--name=value" (at the '=') or "-xvalue";
 // 0 for any other argument.
 std::size_t attached_value(std::string_view arg, const std::vector<std::string_view>& valued) {
-  const auto is_valued = [&](std::string_view name) { return std::find(valued.begin(), valued.end(), name) != valued.end(); };
+  const auto is_valued = [&](std::string_view name) {
+    return std::find(valued.begin(), valued.end(), name) != valued.end();
+  };
   if (arg.starts_with("--")) {
     const std::size_t eq = arg.find('=');
     return eq != std::string_view::npos && is_valued(arg.substr(0, eq)) ? eq : 0;

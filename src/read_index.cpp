@@ -314,23 +314,16 @@ void kb_walk_seek_str(const read_index* b, const char* name, kb_walk& w) {
   w.top = -1;
   if (b->total_records == 0) return;
   index_node* x = b->root;
+  bounds near;
   for (;;) {
-    // The first record not below the name, by binary search.
-    const elem* rec = node_records(x);
-    std::int32_t lo = 0;
-    std::int32_t hi = node_records_used(x);
-    while (lo < hi) {
-      const std::int32_t mid = (lo + hi) >> 1;
-      if (std::strcmp(rec[mid].name, name) < 0) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
+    // The node's last record not above the name; the first not below is
+    // that one if it matches, else the next.
+    bool match = false;
+    const std::int32_t first = search_node<ByteOrder>(x, name, match, near) + (match ? 0 : 1);
     assert(w.top + 1 < kb_walk::kDepth);
-    w.stack[++w.top] = {x, lo};
-    if (!node_is_internal(x) || (lo < node_records_used(x) && std::strcmp(rec[lo].name, name) == 0)) break;
-    x = node_children(b, x)[lo];
+    w.stack[++w.top] = {x, first};
+    if (match || !node_is_internal(x)) break;
+    x = node_children(b, x)[first];
   }
   // Past a node's last record, the next is its parent's record above it.
   while (w.top >= 0 && w.stack[w.top].index == node_records_used(w.stack[w.top].node)) --w.top;

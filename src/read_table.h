@@ -37,6 +37,17 @@ bool walk_ahead(const read_index* index, Touch touch, Visit visit) {
   return true;
 }
 
+// Calls pair(a, b) for each target that both mates of a record hit, in the
+// order of mate 1's list: a is mate 1's hit, b mate 2's. Targets are
+// distinct within a list, so each of mate 1's has one partner at most.
+template <typename Pair>
+void for_each_pair(const elem& r, Pair pair) {
+  for (std::int32_t i = 0; i < r.n_hits1; ++i) {
+    const std::int32_t j = find_target(r.hits2, r.n_hits2, r.hits1[i].target);
+    if (j >= 0) pair(r.hits1[i], r.hits2[j]);
+  }
+}
+
 inline void fetch_lists(const elem& r) {
   __builtin_prefetch(r.hits1);
   __builtin_prefetch(r.hits2);

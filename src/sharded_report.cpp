@@ -40,17 +40,15 @@ class RangeFormatter {
     for (std::size_t k = 0; k < order_.size(); ++k) {
       if (k + kAhead < order_.size()) fetch_lists(*order_[k + kAhead]);
       elem& r = *order_[k];
-      const std::string_view name = r.name;
-      for (std::int32_t i = 0; i < r.n_hits1; ++i) {
-        const hit& a = r.hits1[i];
-        const std::int32_t j = find_target(r.hits2, r.n_hits2, a.target);
-        if (j < 0) continue;
+      std::string_view name;  // measured at the first pair (no data until then)
+      for_each_pair(r, [&](const hit& a, const hit& b) {
+        if (name.data() == nullptr) name = r.name;
         const std::size_t target_length = std::strlen(a.target);
         const std::size_t room = LineFormatter::room(name.size(), target_length);
         if (s.text.size() < s.used + room) s.text.resize(std::max(2 * s.text.size(), s.used + room));
-        s.used = static_cast<std::size_t>(format_.line(s.text.data() + s.used, name, a, r.hits2[j], target_length) -
-                                          s.text.data());
-      }
+        s.used =
+            static_cast<std::size_t>(format_.line(s.text.data() + s.used, name, a, b, target_length) - s.text.data());
+      });
       // Lists carved from a shard's blocks go with its memory; the others
       // are released here, where no other thread touches this record.
       RecordMemory::release_unpooled(r.hits1, r.n_hits1);
@@ -111,7 +109,9 @@ class RangeFormatter {
     if (heads_.size() == 2) {
       run& a = heads_[0];
       run& b = heads_[1];
-      while (a.next < a.end && b.next < b.end) order_.push_back(found_[std::strcmp(name_of(a), name_of(b)) < 0 ? a.next++ : b.next++]);
+      while (a.next < a.end && b.next < b.end) {
+        order_.push_back(found_[std::strcmp(name_of(a), name_of(b)) < 0 ? a.next++ : b.next++]);
+      }
     }
     for (const run& r : heads_) order_.insert(order_.end(), found_.begin() + static_cast<std::ptrdiff_t>(r.next),
                                               found_.begin() + static_cast<std::ptrdiff_t>(r.end));

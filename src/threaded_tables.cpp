@@ -32,9 +32,8 @@ load_status ThreadedTables::load(const table_input* tables, const line_format* f
     // data decoded, on a thread of their own, which overlaps with the work.
     unsigned long long bytes = 0;
     bool compressed = true;
-    const read_ahead ahead =
-        regular_table_size(tables[i].fd, bytes, compressed) && !compressed ? read_ahead::on_request : read_ahead::on_thread;
-    LineReader reader(source, read_bytes, read_bytes, ahead);
+    const bool plain_file = regular_table_size(tables[i].fd, bytes, compressed) && !compressed;
+    LineReader reader(source, read_bytes, read_bytes, plain_file ? read_ahead::on_request : read_ahead::on_thread);
     status = reader.ok() ? load.run(reader, stats, static_cast<int>(i), formats[i]) : load_status::alloc_failed;
   }
   progress.finish();
