@@ -40,6 +40,7 @@ LineReader::LineReader(std::string_view text, std::size_t capacity, std::size_t 
 LineReader::~LineReader() {
   background_.reset();  // the thread may be filling the spare
   mem_free(spare_);
+  mem_free(resting_);
   mem_free(buf_);
 }
 
@@ -53,6 +54,8 @@ void LineReader::start_reading_ahead(read_ahead ahead) {
   head_room_ = std::min(capacity_ / 8, kMaxHeadRoom);
   background_ = std::make_unique<BackgroundRead>(*source_, head_room_, std::min(capacity_ - head_room_, max_read_));
   if (ahead == read_ahead::on_request) {
+    resting_ = static_cast<char*>(mem_alloc(capacity_ + 1 + kReadAhead));
+    resting_capacity_ = resting_ != nullptr ? capacity_ : 0;
     background_->start_on_request(spare_);
   } else if (!background_->start(spare_)) {
     background_.reset();
@@ -144,6 +147,11 @@ read_result LineReader::refill_from_background() {
     move_searches(start);
     std::swap(buf_, spare_);
     std::swap(capacity_, spare_capacity_);
+    if (resting_ != nullptr) {
+      // The buffer left rests for one trade: the next read goes elsewhere.
+      std::swap(spare_, resting_);
+      std::swap(spare_capacity_, resting_capacity_);
+    }
     pos_ = start;
     end_ = head_room_ + fresh;
   } else {
@@ -161,8 +169,16 @@ read_result LineReader::refill_from_background() {
   return read_result::line;
 }
 
-read_result LineReader::read_lines(padded_view& lines) {
+// Whether a refill trades buffers and no more, touching nothing of the
+// current one, which then rests (no read goes into it before the next
+// trade), or repeats a failure.
+bool LineReader::refill_keeps_lines() const {
+  return background_ != nullptr && resting_ != nullptr && (failed_ != read_result::line || end_ - pos_ <= head_room_);
+}
+
+read_result LineReader::read_lines(padded_view& lines, bool may_move) {
   if (buf_ == nullptr) return read_result::end;
+  bool traded = false;
   for (;;) {
     // LF is then the only line end before `limit`: the lines up to the last
     // one need no more than the search for it.
@@ -178,6 +194,9 @@ read_result LineReader::read_lines(padded_view& lines) {
       lines = padded_view(buf_ + pos_, 0);
       return read_result::line;
     }
+    // A second trade would read into the buffer of the lines handed out.
+    if (!may_move && (traded || !refill_keeps_lines())) return read_result::pending;
+    traded = true;
     if (read_result r = refill(); r != read_result::line) return r;
   }
 }

@@ -9,7 +9,8 @@
 // The reader fills one growing buffer with large reads and hands out lines in
 // place, so reading costs no allocation per line. Asked to read ahead, it
 // has a second buffer filled, on a thread of its own or on request, while
-// it hands out the lines of the first (background_read.h).
+// it hands out the lines of the first (background_read.h); on request, a
+// third lets the lines of two buffers be in use while the next is read.
 #pragma once
 
 #include <cstddef>
@@ -76,8 +77,14 @@ class LineReader {
   // view that ends with that LF and is followed by kReadAhead readable
   // bytes. Valid until the next call that reads. The view is empty when the
   // next line is to be taken with readline instead: a CR comes first, or the
-  // input's last line has no line end.
-  read_result read_lines(padded_view& lines);
+  // input's last line has no line end. With `may_move` false, the lines
+  // handed out by the call before stay valid, their bytes as they are,
+  // until the next call, whatever read_ahead_now() reads meanwhile: when
+  // the next lines need more than one trade of buffers (a third buffer,
+  // which rests for a trade, makes that possible; the unfinished line
+  // must not move within its buffer or grow it), the reader returns
+  // read_result::pending instead, and the next call may move them.
+  read_result read_lines(padded_view& lines, bool may_move = true);
 
   // Reads the next bytes into the second buffer now, when reading ahead on
   // request and they are not read yet. Any thread may call it, but not
@@ -100,6 +107,7 @@ class LineReader {
 
   std::size_t next_of(char byte, Search& search);
   void start_reading_ahead(read_ahead ahead);
+  bool refill_keeps_lines() const;
   void move_searches(std::size_t start);
   void move_to_front();
   bool make_room(std::size_t bytes);
@@ -108,6 +116,10 @@ class LineReader {
   TableSource own_;  // the source, unless the caller gave one
   TableSource* source_;
   std::unique_ptr<BackgroundRead> background_;
+  // On request, a third buffer: the one last traded away, read into only
+  // after the next trade.
+  char* resting_ = nullptr;
+  std::size_t resting_capacity_ = 0;
   char* spare_ = nullptr;  // the buffer being filled in the background, or just filled
   std::size_t spare_capacity_ = 0;
   std::size_t head_room_ = 0;  // bytes kept free at a spare's front for the unfinished line

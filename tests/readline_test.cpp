@@ -29,17 +29,30 @@ const shape kShapes[] = {{1, 1},       {2, 1},       {3, 2},    {7, 3},   {16, 1
                          {1024, 1023}, {1024, 1024}, {1023, 1}, {4096, 4096}};
 
 // With `many`, lines are taken many at a time where the reader can give
-// them so, and one by one where it cannot.
-std::vector<std::string> read_all(const std::string& text, shape s, read_ahead ahead, bool many = false) {
+// them so, and one by one where it cannot. With `beside`, many lines are
+// first asked for without moving the ones handed out before, which must
+// then be intact, and when the reader cannot, asked for again.
+std::vector<std::string> read_all(const std::string& text, shape s, read_ahead ahead, bool many = false,
+                                  bool beside = false) {
   LineReader reader(std::string_view(text), s.capacity, s.max_read, ahead);
   std::vector<std::string> lines;
   padded_view line;
   read_result r;
+  std::string held;  // the lines handed out last, while still valid
+  padded_view held_at;
   for (;;) {
     if (many) {
-      r = reader.read_lines(line);
-      if (r != read_result::line) break;
+      r = reader.read_lines(line, !beside);
       reader.read_ahead_now();  // the lines handed out must stay as they are
+      if (r == read_result::pending) {
+        r = reader.read_lines(line);
+        reader.read_ahead_now();
+      } else if (beside && held_at.size() > 0) {
+        EXPECT_EQ(held_at.text(), held) << "lines handed out before were moved or changed";
+      }
+      if (r != read_result::line) break;
+      held = line.text();
+      held_at = line;
       std::string_view rest = line.text();
       EXPECT_EQ(rest.find('\r'), std::string_view::npos);
       EXPECT_TRUE(rest.empty() || rest.back() == '\n');
@@ -48,6 +61,7 @@ std::vector<std::string> read_all(const std::string& text, shape s, read_ahead a
       }
       if (line.size() > 0) continue;
     }
+    held_at = padded_view();
     if ((r = reader.readline(line)) != read_result::line) break;
     reader.read_ahead_now();
     EXPECT_EQ(line.data()[line.size()], '\0') << "a line is followed by a zero byte";
@@ -73,6 +87,7 @@ std::vector<std::string> read_all(const std::string& text, shape s) {
   std::vector<std::string> lines = read_all(text, s, read_ahead::none);
   EXPECT_EQ(read_all(text, s, read_ahead::none, true), lines) << "many lines at a time";
   EXPECT_EQ(read_all(text, s, read_ahead::on_request, true), lines) << "reads ahead on request";
+  EXPECT_EQ(read_all(text, s, read_ahead::on_request, true, true), lines) << "next lines beside the last";
   if (s.max_read >= 1000) {
     EXPECT_EQ(read_all(text, s, read_ahead::on_thread), lines) << "background reads";
   }
