@@ -18,6 +18,9 @@ constexpr std::int32_t kMateBefore = -1;
 constexpr std::size_t kSingleLines = 4096;
 // Lines scanned at once: their results take 12 KiB.
 constexpr std::size_t kScanBatch = 256;
+// Stretches of a batch for each member: enough that the members' scans
+// even out what their shards' filing does not.
+constexpr std::size_t kStretchesPerMember = 4;
 
 // A name's shard: the low 32 bits of its hash scaled to [0, shards). The
 // split picks a part by the high 32 bits, so a part's names still spread
@@ -27,26 +30,37 @@ int shard_of(std::uint64_t hash, int shards) {
 }
 
 // A complete line as step 1 found it: where it is (in the view's bytes, or
-// the index of a single line), its mate and its shard.
+// the index of a single line) and its mate.
 struct found_line {
   std::size_t start;
   std::size_t size;
   std::int32_t mate;  // kMateBefore, or what the stretch told
-  std::int32_t shard;
 };
 
 }  // namespace
 
 struct ShardedLoad::stretch {
-  std::size_t begin = 0;  // bytes of lines_, or indexes of single_
+  std::size_t begin = 0;  // bytes of the batch's lines, or indexes of its single lines
   std::size_t end = 0;
-  std::vector<found_line> found;   // in table order
-  std::vector<found_line> sorted;  // by shard, each shard's in table order
-  std::vector<std::size_t> starts;  // shard k's lines are sorted[starts[k] .. starts[k + 1])
+  std::vector<std::vector<found_line>> found;  // by shard, each in table order
   load_stats counts;  // of this stretch, lines numbered from 1 within it
   unsigned long long lines = 0;
   unsigned long long before_mark = 0;  // complete lines of kMateBefore
   std::int32_t end_mate = kMateBefore;
+};
+
+struct ShardedLoad::batch {
+  // The lines of one view (LF ends), or single lines.
+  padded_view lines;
+  std::vector<padded_view> single;
+  std::vector<std::unique_ptr<stretch>> stretches;
+  std::int32_t mate = 0;  // the mate before the batch
+  std::atomic<std::size_t> next_stretch{0};  // the next to scan
+  std::atomic<bool> taken{false};  // whether a member is handing out the next batch
+
+  padded_view line_of(std::size_t start, std::size_t size) const {
+    return lines.size() > 0 ? lines.part(start, size) : single[start];
+  }
 };
 
 struct ShardedLoad::shard {
@@ -56,28 +70,29 @@ struct ShardedLoad::shard {
 };
 
 ShardedLoad::ShardedLoad(std::vector<std::unique_ptr<ReadTable>>& tables, WorkCrew& crew) : crew_(crew) {
-  for (int k = 0; k < crew.size(); ++k) {
-    stretches_.push_back(std::make_unique<stretch>());
-    shards_.push_back(std::make_unique<shard>(*tables[static_cast<std::size_t>(k)]));
+  const auto members = static_cast<std::size_t>(crew.size());
+  for (std::size_t k = 0; k < members; ++k) shards_.push_back(std::make_unique<shard>(*tables[k]));
+  for (auto& b : batches_) {
+    b = std::make_unique<batch>();
+    for (std::size_t k = 0; k < members * kStretchesPerMember; ++k) {
+      b->stretches.push_back(std::make_unique<stretch>());
+      b->stretches.back()->found.resize(members);
+    }
   }
 }
 
 ShardedLoad::~ShardedLoad() = default;
 
-padded_view ShardedLoad::line_of(std::size_t start, std::size_t size) const {
-  return lines_.size() > 0 ? lines_.part(start, size) : single_[start];
-}
-
 // Flattened: the field splitter and the scan inlined, as into the
 // one-thread loader (a call per line costs more than the split).
-[[gnu::flatten]] void ShardedLoad::scan_stretch(stretch& s, const line_format& format) {
-  s.found.clear();
+[[gnu::flatten]] void ShardedLoad::scan_stretch(const batch& b, stretch& s, const line_format& format) {
+  for (auto& lines : s.found) lines.clear();
   const bool default_format = format.is_default();
   const int shards = static_cast<int>(shards_.size());
   std::int32_t mate = kMateBefore;
   // The line before's name: a read's lines often come together.
   padded_view last_name;
-  std::int32_t last_shard = -1;
+  std::vector<found_line>* last_shard = nullptr;
   const auto take = [&](std::size_t start, padded_view line, bool complete, const hit_fields& fields) {
     ++s.lines;
     if (!complete) {
@@ -87,12 +102,12 @@ padded_view ShardedLoad::line_of(std::size_t start, std::size_t size) const {
     count_complete(fields, mate, line, s.counts);
     if (mate == kMateBefore) ++s.before_mark;
     const padded_view name = fields.name;
-    if (last_shard < 0 || name.size() != last_name.size() ||
+    if (last_shard == nullptr || name.size() != last_name.size() ||
         std::memcmp(name.data(), last_name.data(), name.size()) != 0) {
       last_name = name;
-      last_shard = shard_of(hash_bytes(name), shards);
+      last_shard = &s.found[static_cast<std::size_t>(shard_of(hash_bytes(name), shards))];
     }
-    s.found.push_back({start, line.size(), mate, last_shard});
+    last_shard->push_back({start, line.size(), mate});
   };
   // One line, all its fields at once: under a chosen format, and while the
   // default-columns check, which needs them, runs.
@@ -102,12 +117,12 @@ padded_view ShardedLoad::line_of(std::size_t start, std::size_t size) const {
         default_format ? split_hit_line(line, fields, mate, false) : split_hit_line(line, fields, mate, format, false);
     take(start, line, complete, fields);
   };
-  if (lines_.size() == 0) {
-    for (std::size_t k = s.begin; k < s.end; ++k) split_one(k, single_[k]);
+  if (b.lines.size() == 0) {
+    for (std::size_t k = s.begin; k < s.end; ++k) split_one(k, b.single[k]);
   }
   scanned_line scanned[kScanBatch];
-  for (std::size_t done = s.begin; done < s.end && lines_.size() > 0;) {
-    const padded_view rest = lines_.part(done, s.end - done);
+  for (std::size_t done = s.begin; done < s.end && b.lines.size() > 0;) {
+    const padded_view rest = b.lines.part(done, s.end - done);
     if (!default_format || s.counts.default_columns) {
       const auto* lf = static_cast<const char*>(std::memchr(rest.data(), '\n', rest.size()));
       const auto size = static_cast<std::size_t>(lf - rest.data());
@@ -128,28 +143,19 @@ padded_view ShardedLoad::line_of(std::size_t start, std::size_t size) const {
     done += consumed;
   }
   s.end_mate = mate;
-  // A counting sort by shard, which keeps the table order within each.
-  s.starts.assign(static_cast<std::size_t>(shards) + 1, 0);
-  for (const found_line& f : s.found) ++s.starts[static_cast<std::size_t>(f.shard) + 1];
-  for (std::size_t k = 1; k < s.starts.size(); ++k) s.starts[k] += s.starts[k - 1];
-  s.sorted.resize(s.found.size());
-  std::vector<std::size_t> next(s.starts.begin(), s.starts.end() - 1);
-  for (const found_line& f : s.found) s.sorted[next[static_cast<std::size_t>(f.shard)]++] = f;
 }
 
-[[gnu::flatten]] bool ShardedLoad::file_shard(int k, const line_format& format) {
+[[gnu::flatten]] bool ShardedLoad::file_shard(int k, const batch& b, const line_format& format) {
   shard& own = *shards_[static_cast<std::size_t>(k)];
   const bool default_format = format.is_default();
-  std::int32_t mate = mate_;
+  std::int32_t mate = b.mate;
   padded_view last_name;  // in the buffer, and its copy
   padded_view last_copy;
-  for (const auto& s : stretches_) {
+  for (const auto& s : b.stretches) {
     const std::int32_t before = mate;
     if (s->end_mate != kMateBefore) mate = s->end_mate;
-    const auto at = static_cast<std::size_t>(k);
-    for (std::size_t i = s->starts[at]; i < s->starts[at + 1]; ++i) {
-      const found_line& f = s->sorted[i];
-      const padded_view line = line_of(f.start, f.size);
+    for (const found_line& f : s->found[static_cast<std::size_t>(k)]) {
+      const padded_view line = b.line_of(f.start, f.size);
       hit_fields fields;
       std::int32_t told = f.mate;  // the split tells it again
       if (!(default_format ? split_hit_line(line, fields, told, false)
@@ -176,8 +182,9 @@ padded_view ShardedLoad::line_of(std::size_t start, std::size_t size) const {
   return filed;
 }
 
-void ShardedLoad::add_counts(load_stats& stats, unsigned long long& line_number, int table) {
-  for (const auto& s : stretches_) {
+void ShardedLoad::add_counts(const batch& b) {
+  load_stats& stats = *stats_;
+  for (const auto& s : b.stretches) {
     const load_stats& c = s->counts;
     stats.complete += c.complete;
     stats.marked += c.marked;
@@ -185,83 +192,122 @@ void ShardedLoad::add_counts(load_stats& stats, unsigned long long& line_number,
     stats.mate2 += c.mate2 + (mate_ == 2 ? s->before_mark : 0);
     stats.unmated += c.unmated + (mate_ == 0 ? s->before_mark : 0);
     if (c.skipped > 0 && stats.skipped == 0) {
-      stats.first_skipped = line_number + c.first_skipped;
-      stats.first_skipped_table = table;
+      stats.first_skipped = line_number_ + c.first_skipped;
+      stats.first_skipped_table = table_;
     }
     stats.skipped += c.skipped;
     if (stats.fields_header.empty()) stats.fields_header = c.fields_header;
     stats.default_columns = stats.default_columns && c.default_columns;
-    line_number += s->lines;
+    line_number_ += s->lines;
     if (s->end_mate != kMateBefore) mate_ = s->end_mate;
   }
 }
 
-bool ShardedLoad::take_batch(LineReader& reader, load_stats& stats, unsigned long long& line_number, int table,
-                             const line_format& format) {
-  const std::size_t members = stretches_.size();
-  const std::size_t total = lines_.size() > 0 ? lines_.size() : single_.size();
-  std::size_t cut = 0;
-  for (std::size_t k = 0; k < members; ++k) {
-    stretch& s = *stretches_[k];
-    s.begin = cut;
+// Cuts a batch just read into stretches, which start from the counts so far.
+void ShardedLoad::cut(batch& b) {
+  const std::size_t count = b.stretches.size();
+  const std::size_t total = b.lines.size() > 0 ? b.lines.size() : b.single.size();
+  std::size_t at = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    stretch& s = *b.stretches[k];
+    s.begin = at;
     // Each stretch ends at a line's end, at or after its even share.
-    const std::size_t share = total / members * (k + 1) + (k + 1 == members ? total % members : 0);
-    if (share > cut && lines_.size() > 0) {
-      const auto* lf = static_cast<const char*>(std::memchr(lines_.data() + share - 1, '\n', total - (share - 1)));
-      cut = static_cast<std::size_t>(lf - lines_.data()) + 1;
-    } else if (share > cut) {
-      cut = share;
+    const std::size_t share = total / count * (k + 1) + (k + 1 == count ? total % count : 0);
+    if (share > at && b.lines.size() > 0) {
+      const auto* lf = static_cast<const char*>(std::memchr(b.lines.data() + share - 1, '\n', total - (share - 1)));
+      at = static_cast<std::size_t>(lf - b.lines.data()) + 1;
+    } else if (share > at) {
+      at = share;
     }
-    s.end = cut;
+    s.end = at;
     s.counts = load_stats{};
-    s.counts.default_columns = stats.default_columns;
-    s.counts.check_header = stats.check_header && stats.fields_header.empty();
+    s.counts.default_columns = stats_->default_columns;
+    s.counts.check_header = stats_->check_header && stats_->fields_header.empty();
     s.lines = 0;
     s.before_mark = 0;
   }
-  std::vector<char> filed(members, 0);  // each member's own flag
-  std::atomic<bool> read_taken{false};
-  crew_.run([&](int k) {
-    scan_stretch(*stretches_[static_cast<std::size_t>(k)], format);
+  b.mate = mate_;
+  b.next_stretch.store(0, std::memory_order_relaxed);
+  b.taken.store(false, std::memory_order_relaxed);
+}
+
+// A member's part of a crew's run: every batch handed out, in turn.
+void ShardedLoad::take_batches(int k, LineReader& reader, const line_format& format) {
+  for (std::size_t n = 0;; ++n) {
+    {
+      std::unique_lock<std::mutex> guard(lock_);
+      handed_out_.wait(guard, [&] { return handed_ > n || stopped_; });
+      if (handed_ <= n) return;
+    }
+    batch& b = *batches_[n % 2];
+    for (std::size_t i; (i = b.next_stretch.fetch_add(1)) < b.stretches.size();) {
+      scan_stretch(b, *b.stretches[i], format);
+    }
     crew_.sync();
-    filed[static_cast<std::size_t>(k)] = file_shard(k, format);
-    // The first member done reads the next bytes (if the reader reads
-    // ahead on request) while the others file: nobody else uses the reader.
-    if (!read_taken.exchange(true)) reader.read_ahead_now();
-  });
-  add_counts(stats, line_number, table);
-  for (char f : filed) {
-    if (f == 0) return false;
+    if (!failed_.load(std::memory_order_relaxed) && !file_shard(k, b, format)) failed_.store(true);
+    if (!b.taken.exchange(true)) hand_out(reader, n + 1);
   }
+}
+
+// By the first member done filing batch next - 1, whose counts it adds up:
+// the lines of batch next, if the reader gives them beside the ones in use;
+// then the bytes after them are read, while the others file and scan.
+void ShardedLoad::hand_out(LineReader& reader, std::size_t next) {
+  add_counts(*batches_[(next - 1) % 2]);
+  batch& b = *batches_[next % 2];
+  const bool more = !failed_.load() && reader.read_lines(b.lines, false) == read_result::line && b.lines.size() > 0;
+  if (more) {
+    b.single.clear();
+    cut(b);
+  }
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (more) {
+      handed_ = next + 1;
+    } else {
+      stopped_ = true;
+    }
+  }
+  handed_out_.notify_all();
+  if (more) reader.read_ahead_now();
+}
+
+// The next batch, read with no batch in flight: a view of lines with LF
+// ends, or else single lines (a line with a CR end, or the last one without
+// an end, and the lines after it that the buffer holds). On a batch, `r`
+// says how the reader stands after it.
+bool ShardedLoad::read_batch(LineReader& reader, batch& b, read_result& r) {
+  b.single.clear();
+  r = reader.read_lines(b.lines);
+  if (r != read_result::line) return false;
+  if (b.lines.size() > 0) return true;
+  padded_view line;
+  r = reader.readline(line);
+  if (r != read_result::line) return false;
+  b.single.push_back(line);
+  while (b.single.size() < kSingleLines) {
+    r = reader.readline(line, false);
+    if (r != read_result::line) break;
+    b.single.push_back(line);
+  }
+  if (r == read_result::pending) r = read_result::line;
   return true;
 }
 
 load_status ShardedLoad::run(LineReader& reader, load_stats& stats, int table, const line_format& format) {
-  unsigned long long line_number = 0;
+  stats_ = &stats;
+  line_number_ = 0;
+  table_ = table;
   for (;;) {
-    single_.clear();
-    read_result r = reader.read_lines(lines_);
-    read_result after = read_result::line;  // how the reader stands after the batch
-    if (r == read_result::line && lines_.size() == 0) {
-      // A line with a CR end, or the last one without an end, and the lines
-      // after it that the buffer holds, one at a time.
-      padded_view line;
-      r = reader.readline(line);
-      if (r == read_result::line) {
-        single_.push_back(line);
-        while (single_.size() < kSingleLines) {
-          after = reader.readline(line, false);
-          if (after != read_result::line) break;
-          single_.push_back(line);
-        }
-        if (after == read_result::pending) after = read_result::line;
-      }
+    read_result r;
+    if (read_batch(reader, *batches_[0], r)) {
+      cut(*batches_[0]);
+      handed_ = 1;
+      stopped_ = false;
+      crew_.run([&](int k) { take_batches(k, reader, format); });
+      if (failed_) return load_status::alloc_failed;
     }
-    if (r == read_result::line) {
-      if (!take_batch(reader, stats, line_number, table, format)) return load_status::alloc_failed;
-      r = after;
-    }
-    if (r != read_result::line && r != read_result::pending) return load_end(r, reader, stats);
+    if (r != read_result::line) return load_end(r, reader, stats);
   }
 }
 

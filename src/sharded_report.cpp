@@ -14,8 +14,10 @@ namespace {
 // Records of all shards in a range: a range's text is then about 180 KiB on
 // typical tables, enough that handing it over costs little beside it.
 constexpr std::size_t kRangeRecords = 2048;
-// Slots of text per member: one being formatted, one waiting to be written.
-constexpr std::size_t kSlotsPerMember = 2;
+// Slots of text: one being formatted by each member, and this many more,
+// formatted and waiting to be written. A few are enough to keep the
+// members busy however many there are; each takes a range's text.
+constexpr std::size_t kWaitingSlots = 2;
 // Records whose lists are fetched ahead of their formatting: enough to
 // cover a cache miss.
 constexpr std::size_t kAhead = 16;
@@ -154,7 +156,7 @@ std::vector<const char*> range_starts(const std::vector<std::unique_ptr<ReadTabl
 class RangeReport {
  public:
   RangeReport(const std::vector<std::unique_ptr<ReadTable>>& tables, int members)
-      : tables_(tables), starts_(range_starts(tables)), slots_(kSlotsPerMember * static_cast<std::size_t>(members)) {}
+      : tables_(tables), starts_(range_starts(tables)), slots_(static_cast<std::size_t>(members) + kWaitingSlots) {}
 
   // A member's part (k >= 1): formats ranges while there are any.
   void produce() {

@@ -27,7 +27,7 @@ load_status ThreadedTables::load(const table_input* tables, const line_format* f
   for (std::size_t i = 0; i < count && status == load_status::ok; ++i) {
     TableSource source(tables[i].fd, &progress);
     // A plain file's next bytes are a copy out of the page cache: the member
-    // done first with a batch makes it, rather than a thread of its own that
+    // that hands out a batch makes it, rather than a thread of its own that
     // would take a core from a member. A pipe is drained, and compressed
     // data decoded, on a thread of their own, which overlaps with the work.
     unsigned long long bytes = 0;
