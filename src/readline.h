@@ -42,8 +42,9 @@ enum class read_ahead {
 class LineReader {
  public:
   static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 20;
-  // Background reads take two buffers: of half the size, they take the memory
-  // of one, and reads of 512 KiB cost no more per byte than reads of 1 MiB.
+  // Background reads take two buffers (three on request): of half the size,
+  // two take the memory of one, and reads of 512 KiB cost no more per byte
+  // than reads of 1 MiB.
   static constexpr std::size_t kBackgroundCapacity = kDefaultCapacity / 2;
 
   // Reads a table's bytes, `max_read` at most per read (tests put read
