@@ -25,6 +25,19 @@ bool split_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate, co
 // first are counted, not located.
 bool check_hit_line(padded_view line, hit_fields& fields, std::int32_t& mate);
 
+// Where fields 3, 7 and 9 of a complete line lie, in bytes from its start,
+// when they were located; all zero when not.
+struct value_offsets {
+  std::uint8_t col3_start = 0;
+  std::uint8_t col3_end = 0;
+  std::uint8_t col7_start = 0;
+  std::uint8_t col7_end = 0;
+  std::uint8_t target_start = 0;
+  std::uint8_t target_end = 0;
+  // Field 9 never ends at byte 0 of a complete line.
+  bool located() const { return target_end != 0; }
+};
+
 // A line that scan_lines found, by offsets into the lines it was given.
 struct scanned_line {
   std::size_t start;
@@ -34,6 +47,7 @@ struct scanned_line {
   std::int32_t mate;       // the mate after the line
   bool complete;
   bool marked;
+  value_offsets values;    // with `locate_values`, of the complete lines taken from the masks
 };
 
 // check_hit_line's verdict, name, `marked` and mate for each of the lines
@@ -42,8 +56,10 @@ struct scanned_line {
 // many were scanned, with `consumed` set to the bytes they take. A line of
 // up to 127 bytes whose field 1 ends in its first 64 is taken from the
 // masks of one or two blocks at its start, its end among them: no search
-// for the end first, and no loop over fields or blocks.
+// for the end first, and no loop over fields or blocks. With
+// `locate_values`, such a line's fields 3, 7 and 9 are located from the same
+// masks (the plain build locates none).
 std::size_t scan_lines(padded_view lines, std::int32_t& mate, scanned_line* out, std::size_t max_out,
-                       std::size_t& consumed);
+                       std::size_t& consumed, bool locate_values = false);
 
 }  // namespace pairhits

@@ -1,6 +1,7 @@
 #include "sharded_load.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 
 #include "hashing.h"
@@ -29,13 +30,31 @@ int shard_of(std::uint64_t hash, int shards) {
   return static_cast<int>(((hash & 0xffffffffu) * static_cast<std::uint64_t>(shards)) >> 32);
 }
 
-// A complete line as step 1 found it: where it is (in the view's bytes, or
-// the index of a single line) and its mate.
+// A complete line as step 1 found it: where it starts (in the view's bytes,
+// or the index of a single line) and its mate; and where its fields lie, in
+// bytes from its start, when step 1 located them (else step 2 splits it).
 struct found_line {
   std::size_t start;
-  std::size_t size;
   std::int32_t mate;  // kMateBefore, or what the stretch told
+  std::uint8_t name_start;
+  std::uint8_t name_size;
+  value_offsets values;
 };
+
+// The offsets of a split line's fields, when they all fit in a byte.
+value_offsets offsets_of(padded_view line, const hit_fields& fields) {
+  value_offsets v;
+  if (line.size() > UINT8_MAX) return v;
+  const auto at = [&](padded_view field) { return static_cast<std::uint8_t>(field.data() - line.data()); };
+  const auto end = [&](padded_view field) { return static_cast<std::uint8_t>(field.data() + field.size() - line.data()); };
+  v.col3_start = at(fields.col3);
+  v.col3_end = end(fields.col3);
+  v.col7_start = at(fields.col7);
+  v.col7_end = end(fields.col7);
+  v.target_start = at(fields.target);
+  v.target_end = end(fields.target);
+  return v;
+}
 
 }  // namespace
 
@@ -58,8 +77,15 @@ struct ShardedLoad::batch {
   std::atomic<std::size_t> next_stretch{0};  // the next to scan
   std::atomic<bool> taken{false};  // whether a member is handing out the next batch
 
-  padded_view line_of(std::size_t start, std::size_t size) const {
-    return lines.size() > 0 ? lines.part(start, size) : single[start];
+  // The line at `start`, and what follows it in the view.
+  padded_view from(std::size_t start) const {
+    return lines.size() > 0 ? lines.part(start, lines.size() - start) : single[start];
+  }
+  // The line at `start`, alone.
+  padded_view line_at(std::size_t start) const {
+    if (lines.size() == 0) return single[start];
+    const auto* lf = static_cast<const char*>(std::memchr(lines.data() + start, '\n', lines.size() - start));
+    return lines.part(start, static_cast<std::size_t>(lf - lines.data()) - start);
   }
 };
 
@@ -93,7 +119,8 @@ ShardedLoad::~ShardedLoad() = default;
   // The line before's name: a read's lines often come together.
   padded_view last_name;
   std::vector<found_line>* last_shard = nullptr;
-  const auto take = [&](std::size_t start, padded_view line, bool complete, const hit_fields& fields) {
+  const auto take = [&](std::size_t start, padded_view line, bool complete, const hit_fields& fields,
+                        const value_offsets& values) {
     ++s.lines;
     if (!complete) {
       count_incomplete(line, s.lines, 0, s.counts);
@@ -107,7 +134,9 @@ ShardedLoad::~ShardedLoad() = default;
       last_name = name;
       last_shard = &s.found[static_cast<std::size_t>(shard_of(hash_bytes(name), shards))];
     }
-    last_shard->push_back({start, line.size(), mate});
+    const bool located = values.located() && name.size() <= UINT8_MAX;
+    last_shard->push_back({start, mate, static_cast<std::uint8_t>(located ? name.data() - line.data() : 0),
+                           static_cast<std::uint8_t>(name.size()), located ? values : value_offsets{}});
   };
   // One line, all its fields at once: under a chosen format, and while the
   // default-columns check, which needs them, runs.
@@ -115,7 +144,7 @@ ShardedLoad::~ShardedLoad() = default;
     hit_fields fields;
     const bool complete =
         default_format ? split_hit_line(line, fields, mate, false) : split_hit_line(line, fields, mate, format, false);
-    take(start, line, complete, fields);
+    take(start, line, complete, fields, complete ? offsets_of(line, fields) : value_offsets{});
   };
   if (b.lines.size() == 0) {
     for (std::size_t k = s.begin; k < s.end; ++k) split_one(k, b.single[k]);
@@ -131,14 +160,14 @@ ShardedLoad::~ShardedLoad() = default;
       continue;
     }
     std::size_t consumed = 0;
-    const std::size_t n = scan_lines(rest, mate, scanned, kScanBatch, consumed);
+    const std::size_t n = scan_lines(rest, mate, scanned, kScanBatch, consumed, true);
     for (std::size_t i = 0; i < n; ++i) {
       const scanned_line& l = scanned[i];
       hit_fields fields;
       fields.name = rest.part(l.name_start, l.name_size);
       fields.marked = l.marked;
       mate = l.mate;
-      take(done + l.start, rest.part(l.start, l.size), l.complete, fields);
+      take(done + l.start, rest.part(l.start, l.size), l.complete, fields, l.values);
     }
     done += consumed;
   }
@@ -155,12 +184,21 @@ ShardedLoad::~ShardedLoad() = default;
     const std::int32_t before = mate;
     if (s->end_mate != kMateBefore) mate = s->end_mate;
     for (const found_line& f : s->found[static_cast<std::size_t>(k)]) {
-      const padded_view line = b.line_of(f.start, f.size);
       hit_fields fields;
-      std::int32_t told = f.mate;  // the split tells it again
-      if (!(default_format ? split_hit_line(line, fields, told, false)
-                           : split_hit_line(line, fields, told, format, false))) {
-        continue;  // not reached: the scan found the line complete
+      if (f.values.located()) {
+        const padded_view line = b.from(f.start);
+        const value_offsets& v = f.values;
+        fields.name = line.part(f.name_start, f.name_size);
+        fields.col3 = line.part(v.col3_start, v.col3_end - v.col3_start);
+        fields.col7 = line.part(v.col7_start, v.col7_end - v.col7_start);
+        fields.target = line.part(v.target_start, v.target_end - v.target_start);
+      } else {
+        std::int32_t told = f.mate;  // the split tells it again
+        const padded_view line = b.line_at(f.start);
+        if (!(default_format ? split_hit_line(line, fields, told, false)
+                             : split_hit_line(line, fields, told, format, false))) {
+          continue;  // not reached: the scan found the line complete
+        }
       }
       // The loader compares names word by word: it needs them
       // zero-terminated, in copies, which move only once it holds none.

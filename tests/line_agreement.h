@@ -5,11 +5,13 @@
 // Shared by the unit tests and the fuzz harness.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "build_mode.h"
 #include "field_masks.h"
 #include "hit_splitter.h"
 #include "line_rules.h"
@@ -95,7 +97,7 @@ inline std::string line_disagreement_with_masks(std::string_view text, std::int3
       if (next == scanned_count) {
         std::size_t consumed = 0;
         scanned_count = scan_lines(all.view().part(start, lines.size() - start), scan_mate, scanned.data(),
-                                   scanned.size(), consumed);
+                                   scanned.size(), consumed, true);
         if (scanned_count == 0) return "scan found no line: " + where;
         for (scanned_line& s : scanned) {
           s.start += start;
@@ -108,6 +110,22 @@ inline std::string line_disagreement_with_masks(std::string_view text, std::int3
       if (s.complete != complete || s.mate != plain_mate) return "scan verdict or mate: " + where;
       if (complete && (lines.substr(s.name_start, s.name_size) != plain.name.text() || s.marked != plain.marked)) {
         return "scan name: " + where;
+      }
+      // Located values are the plain rule's fields; a line of one block is
+      // always located (but in the plain build, which locates none).
+      const value_offsets& v = s.values;
+      const auto offset = [&](padded_view field) { return field.data() - plain_text.view().data(); };
+      const auto is_at = [&](padded_view field, int from, int to) {
+        return offset(field) == from && offset(field) + static_cast<std::ptrdiff_t>(field.size()) == to;
+      };
+      if (complete && v.located() &&
+          !(is_at(plain.col3, v.col3_start, v.col3_end) && is_at(plain.col7, v.col7_start, v.col7_end) &&
+            is_at(plain.target, v.target_start, v.target_end))) {
+        return "scan's values: " + where;
+      }
+      const bool must_locate = complete && !kPlainBuild && line.size() < kBlock;
+      if ((v.located() && !complete) || (must_locate && !v.located())) {
+        return "scan's values located or not: " + where;
       }
       start = end + 1;
     }
