@@ -8,12 +8,14 @@
 //      end, verdict, name and shard, and its mate as far as the stretch
 //      tells it. A line before the stretch's first mate mark takes the mate
 //      that the stretches before end with, known in step 2. The scan notes
-//      each complete line in a few bytes, in a list per shard.
-//   2. Each member splits and files the lines of its own shard, stretch
-//      after stretch, in table order: a read's lines are all in one shard
-//      and reach it in the order of the table, so each shard keeps the first
-//      hit of each target as one loader reading the whole table would.
-// So each line is scanned once and split once, as on one thread, and what
+//      each complete line in a few bytes, in a list per shard, with where
+//      its name and fields 3, 7 and 9 are when it located them.
+//   2. Each member files the lines of its own shard (splitting those whose
+//      fields step 1 did not locate), stretch after stretch, in table
+//      order: a read's lines are all in one shard and reach it in the
+//      order of the table, so each shard keeps the first hit of each
+//      target as one loader reading the whole table would.
+// So each line is scanned once and split at most once, and what
 // passes from member to member is the scan's few bytes a line: on two cores,
 // data written by one member and read by another costs more than the work.
 // The buffer is only read in both steps (names are filed from copies of a
