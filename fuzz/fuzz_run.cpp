@@ -31,6 +31,7 @@
 #include "alloc.h"
 #include "blast_parser.h"
 #include "hit_splitter.h"
+#include "line_scan.h"
 #include "readline.h"
 
 namespace {

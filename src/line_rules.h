@@ -2,7 +2,8 @@
 // complete, and what its mate is. Every way of reading lines (the run, the
 // split's scan of many lines at once, the plain build) takes its verdict
 // from these rules; split_hit_line_plain states them byte by byte, and the
-// faster ways in hit_splitter.h are held to it by their tests.
+// faster ways in hit_splitter.h and line_scan.h are held to it by their
+// tests.
 //
 // - Fields are maximal runs of bytes other than TAB, numbered from 1: a run
 //   of TABs is one separator, and TABs at either end of the line start no

@@ -6,6 +6,7 @@
 
 #include "hashing.h"
 #include "hit_splitter.h"
+#include "line_scan.h"
 #include "loader.h"
 
 namespace pairhits {

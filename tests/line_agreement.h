@@ -14,6 +14,7 @@
 #include "build_mode.h"
 #include "field_masks.h"
 #include "hit_splitter.h"
+#include "line_scan.h"
 #include "line_rules.h"
 
 namespace pairhits {

@@ -15,6 +15,7 @@
 #include "hashing.h"
 #include "field_masks.h"
 #include "hit_splitter.h"
+#include "line_scan.h"
 #include "line_agreement.h"
 #include "numbers.h"
 #include "record_memory.h"

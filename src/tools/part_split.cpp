@@ -7,6 +7,7 @@
 
 #include "hashing.h"
 #include "hit_splitter.h"
+#include "line_scan.h"
 #include "loader.h"
 #include "messages.h"
 #include "part_files.h"
