@@ -152,14 +152,13 @@ ShardedLoad::~ShardedLoad() = default;
   }
   scanned_line scanned[kScanBatch];
   for (std::size_t done = s.begin; done < s.end && b.lines.size() > 0;) {
-    const padded_view rest = b.lines.part(done, s.end - done);
     if (!default_format || s.counts.default_columns) {
-      const auto* lf = static_cast<const char*>(std::memchr(rest.data(), '\n', rest.size()));
-      const auto size = static_cast<std::size_t>(lf - rest.data());
-      split_one(done, rest.part(0, size));
-      done += size + 1;
+      const padded_view line = b.line_at(done);
+      split_one(done, line);
+      done += line.size() + 1;
       continue;
     }
+    const padded_view rest = b.lines.part(done, s.end - done);
     std::size_t consumed = 0;
     const std::size_t n = scan_lines(rest, mate, scanned, kScanBatch, consumed, true);
     for (std::size_t i = 0; i < n; ++i) {
